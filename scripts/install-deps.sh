@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and the demo need.
+# Idempotent: apt-get skips what is already there. Run as root (or through sudo).
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libvulkan-dev
+    # tests: the pattern reference, benchmarks, fuzzing and sanitizers
+    qt6-5compat-dev libbenchmark-dev clang libclang-rt-14-dev llvm
+    # running: platform plugins and sound
+    qt6-qpa-plugins qt6-wayland libqt6multimedia6 gstreamer1.0-plugins-base
+    fonts-dejavu-core
+    # a real X server, a tray host and a user's hands
+    xvfb xauth trayer xdotool x11-utils x11-apps imagemagick
+    # a private session bus, a tray host over D-Bus, a sound server, measurements
+    dbus dbus-x11 python3 python3-gi python3-dbus gir1.2-glib-2.0
+    pulseaudio pulseaudio-utils sox procps time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all ${#packages[@]} packages are installed"
+    exit 0
+fi
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update
+"${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"

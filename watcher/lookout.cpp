@@ -1,0 +1,167 @@
+#include "lookout.h"
+
+#include "presence.h"
+#include "report.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+using namespace Qt::StringLiterals;
+
+QHostAddress WatcherOptions::defaultLobbyAddress()
+{
+    return QHostAddress(QStringLiteral(LOOKOUT_LOBBY_ADDRESS));
+}
+
+namespace {
+
+// The traces are for whoever started us from a terminal; nothing reads them.
+void trace(const QString &text)
+{
+    const QByteArray bytes = text.toLatin1();
+    std::cout.write(bytes.constData(), bytes.size());
+}
+
+} // namespace
+
+lookOut::lookOut(QObject *, const WatcherOptions &options)
+    : QTcpSocket(nullptr)
+    , listFile((options.folder.isEmpty() ? QCoreApplication::applicationDirPath() : options.folder)
+               + u"/list.cfg"_s)
+    , m_options(options)
+{
+    // Bounds what the socket itself buffers between two reads of ours.
+    setReadBufferSize(256 * 1024);
+
+    parseConfig();
+    connectToLobby();
+
+    pollTimer.setInterval(m_options.fallbackInterval);
+    pollTimer.setSingleShot(false);
+    pollTimer.start();
+
+    connect(&pollTimer, &QTimer::timeout, this, &lookOut::connectToLobby);
+    connect(this, &QIODevice::readyRead, this, &lookOut::processPackage);
+    connect(this, &QAbstractSocket::disconnected, this, &lookOut::analizeInfo);
+}
+
+void lookOut::parseConfig()
+{
+    // Not QIODevice::Text: it would drop every carriage return, and only one
+    // right before a line feed is a line end.
+    if (!listFile.open(QIODevice::ReadOnly))
+        return;
+    lines::forEachFileLine(listFile, [this](const QString &line) { parseConfigLine(line); });
+    listFile.close();
+}
+
+void lookOut::parseConfigLine(const QString &line)
+{
+    if (watchlist::isComment(line))
+        return;
+    if (auto name = watchlist::entryName(line))
+        watchList.append(*name);
+}
+
+void lookOut::connectToLobby()
+{
+    trace(u"connected\n"_s);
+    onlineNow.clear();
+    if (state() != UnconnectedState) {
+        // The previous poll never finished. Its half report says nothing about
+        // who left, so it is dropped without a comparison, and no second chain
+        // of polls is started from it.
+        m_abandoning = true;
+        abort();
+        m_abandoning = false;
+    }
+    m_splitter.reset();
+    m_received = 0;
+    connectToHost(m_options.lobbyAddress, m_options.lobbyPort, ReadWrite);
+}
+
+void lookOut::analizeInfo()
+{
+    trace(u"disconnected\n"_s);
+    if (m_abandoning)
+        return;
+    // Whatever the socket still holds belongs to this report.
+    processPackage();
+    if (m_received > maxReportSize)
+        return;
+
+    const presence::Notice notice = presence::compare(onlineNow, onlineBefore);
+    if (notice.kind == presence::Notice::Important)
+        emit newImportantInfo(notice.text);
+    else if (notice.kind == presence::Notice::Info)
+        emit newInfo(notice.text);
+
+    onlineBefore = onlineNow;
+    QTimer::singleShot(m_options.nextPollDelay, this, &lookOut::connectToLobby);
+    pollTimer.start();
+}
+
+void lookOut::processPackage()
+{
+    char chunk[64 * 1024];
+    while (bytesAvailable() > 0) {
+        const qint64 got = read(chunk, sizeof chunk);
+        if (got <= 0)
+            return;
+        m_received += got;
+        if (m_received > maxReportSize) {
+            abandonPoll();
+            return;
+        }
+        m_splitter.feed(chunk, got, [this](QByteArrayView line) { handleLine(line); });
+    }
+}
+
+void lookOut::handleLine(QByteArrayView line)
+{
+    // Both kinds of line start with an ASCII keyword, so every other line is
+    // passed over without being decoded.
+    if (line.startsWith("SERVER ")) {
+        const QString text = lines::utf8Text(line);
+        if (const auto name = report::serverName(text))
+            currentServer = name->toString();
+    } else if (line.startsWith("CLIENTS ")) {
+        const QString text = lines::utf8Text(line);
+        const auto players = report::playerList(text);
+        if (!players)
+            return;
+        const watchlist::Matcher &watched = matcher();
+        if (watched.isEmpty())
+            return;
+        report::forEachPlayer(*players, [&](QStringView name) {
+            if (!watched.isWatched(name))
+                return;
+            trace(name.toString() + u" on "_s + currentServer + u'\n');
+            onlineNow.append(presence::entry(name, currentServer));
+        });
+    }
+}
+
+void lookOut::abandonPoll()
+{
+    m_abandoning = true;
+    abort();
+    m_abandoning = false;
+    m_splitter.reset();
+}
+
+bool lookOut::isIntresting(const QString &name)
+{
+    return matcher().isWatched(name);
+}
+
+const watchlist::Matcher &lookOut::matcher()
+{
+    // The list only ever grows, so its length tells whether it changed.
+    if (m_matcherEntries != watchList.size()) {
+        m_matcher = watchlist::Matcher(watchList);
+        m_matcherEntries = watchList.size();
+    }
+    return m_matcher;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "lines.h"
+#include "watchlist.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <QTcpSocket>
+#include <QTimer>
+
+// Where the lobby is and how often to ask it. The defaults are the program's
+// own; tests shorten the intervals and point the watcher at a server of their
+// own.
+struct WatcherOptions
+{
+    QHostAddress lobbyAddress = defaultLobbyAddress();
+    quint16 lobbyPort = 22000;
+    int nextPollDelay = 60000;     // ms from the end of a poll to the next one
+    int fallbackInterval = 150000; // ms without a finished poll before trying again
+    QString folder;                // holds list.cfg; empty means the executable's folder
+
+    static QHostAddress defaultLobbyAddress();
+};
+
+// The lobby watcher: asks the lobby for its report about once a minute, picks
+// out the players of the watch list and tells, after each report, who came,
+// who stayed and who left.
+class lookOut : public QTcpSocket
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(lookOut)
+
+public:
+    // Neither the socket nor its timer takes `parent`: whoever creates the
+    // watcher owns it.
+    explicit lookOut(QObject *parent = nullptr, const WatcherOptions &options = WatcherOptions());
+
+    // Bounds on one report. A line past the first is dropped; a poll past the
+    // second is given up without telling the user anything.
+    static constexpr qsizetype maxLineLength = lines::maxLineLength;
+    static constexpr qint64 maxReportSize = 64 * 1024 * 1024;
+
+signals:
+    void newInfo(const QString &text);
+    void newImportantInfo(const QString &text);
+
+public slots:
+    void parseConfig();
+    void parseConfigLine(const QString &line);
+    void connectToLobby();
+    void analizeInfo();
+    void processPackage();
+    bool isIntresting(const QString &name);
+
+private:
+    void handleLine(QByteArrayView line);
+    void abandonPoll();
+    const watchlist::Matcher &matcher();
+
+    QString currentServer;
+    QStringList watchList;
+    QStringList onlineNow;
+    QStringList onlineBefore;
+    QTimer pollTimer;
+    QFile listFile;
+
+    WatcherOptions m_options;
+    watchlist::Matcher m_matcher;
+    qsizetype m_matcherEntries = -1; // how much of watchList m_matcher was built from
+    lines::Splitter m_splitter;
+    qint64 m_received = 0;   // bytes of the current poll
+    bool m_abandoning = false; // the connection being closed carries no report
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+// A presence entry is a watched player's name, one space and the server's
+// name. The notice compares the entries of two polls and tells the user, in a
+// few lines of coloured HTML, who stays, who is new on a server and who left.
+namespace presence {
+
+QString entry(QStringView player, QStringView server);
+
+struct Split
+{
+    QStringView player;
+    QStringView server;
+    friend bool operator==(const Split &a, const Split &b)
+    {
+        return a.player == b.player && a.server == b.server;
+    }
+};
+
+// Splits an entry at its one white-space character. An entry with more than
+// one (a player name with a space in it), or with nothing on either side of
+// it, gives an empty player and an empty server.
+Split split(QStringView entry);
+
+enum class LineKind { Stay, Arrival, Departure };
+
+// One line of a notice; the names are escaped, so a player called "<b>" is
+// shown as those three characters.
+void appendLine(QString &text, LineKind kind, const Split &who);
+
+struct Notice
+{
+    enum Kind { None, Info, Important };
+    Kind kind = None;
+    QString text;
+};
+
+// The notice for a poll that found `now` after one that found `before`.
+// First, in the order of `now`: a stay line for each equal entry of `before`,
+// or an arrival line when there is none. Then, in the order of `before`, a
+// departure line for each entry whose player and server are both gone. An
+// arrival makes the notice important; otherwise any difference between the
+// two lists, order included, makes it an ordinary one.
+Notice compare(const QStringList &now, const QStringList &before);
+
+} // namespace presence
