@@ -46,6 +46,15 @@ lookOut::lookOut(QObject *, const WatcherOptions &options)
     connect(this, &QAbstractSocket::disconnected, this, &lookOut::analizeInfo);
 }
 
+lookOut::~lookOut()
+{
+    // The socket's own destructor closes an open connection and signals it;
+    // by then this part of the object is gone, so the close must not reach
+    // analizeInfo().
+    disconnect(this, nullptr, this, nullptr);
+    abort();
+}
+
 void lookOut::parseConfig()
 {
     // Not QIODevice::Text: it would drop every carriage return, and only one

@@ -36,6 +36,7 @@ public:
     // Neither the socket nor its timer takes `parent`: whoever creates the
     // watcher owns it.
     explicit lookOut(QObject *parent = nullptr, const WatcherOptions &options = WatcherOptions());
+    ~lookOut() override;
 
     // Bounds on one report. A line past the first is dropped; a poll past the
     // second is given up without telling the user anything.

@@ -99,6 +99,8 @@ Notice compare(const QStringList &now, const QStringList &before)
     }
 
     notice.kind = arrived ? Notice::Important : differ ? Notice::Info : Notice::None;
+    if (notice.kind == Notice::None)
+        notice.text.clear();
     return notice;
 }
 
