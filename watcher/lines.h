@@ -63,6 +63,8 @@ public:
 
     // What is left after the last line feed, unless it was too long.
     QByteArrayView rest() const { return m_pending; }
+    // Whether the bytes so far end in the middle of a line.
+    bool inLine() const { return m_skipping || !m_pending.isEmpty(); }
 
     void reset()
     {

@@ -87,6 +87,7 @@ void lookOut::connectToLobby()
     }
     m_splitter.reset();
     m_received = 0;
+    m_recognised = false;
     connectToHost(m_options.lobbyAddress, m_options.lobbyPort, ReadWrite);
 }
 
@@ -100,13 +101,20 @@ void lookOut::analizeInfo()
     if (m_received > maxReportSize)
         return;
 
-    const presence::Notice notice = presence::compare(onlineNow, onlineBefore);
-    if (notice.kind == presence::Notice::Important)
-        emit newImportantInfo(notice.text);
-    else if (notice.kind == presence::Notice::Info)
-        emit newInfo(notice.text);
+    // A connection closed at once, one that brought nothing but noise, or
+    // one cut off in the middle of a line (a reset looks like an ordinary
+    // close to the socket) is no report: comparing it would tell the user that
+    // everyone left. The poll is over all the same, and the next one comes
+    // at its usual time.
+    if (m_recognised && !m_splitter.inLine()) {
+        const presence::Notice notice = presence::compare(onlineNow, onlineBefore);
+        if (notice.kind == presence::Notice::Important)
+            emit newImportantInfo(notice.text);
+        else if (notice.kind == presence::Notice::Info)
+            emit newInfo(notice.text);
+        onlineBefore = onlineNow;
+    }
 
-    onlineBefore = onlineNow;
     QTimer::singleShot(m_options.nextPollDelay, this, &lookOut::connectToLobby);
     pollTimer.start();
 }
@@ -133,13 +141,16 @@ void lookOut::handleLine(QByteArrayView line)
     // passed over without being decoded.
     if (line.startsWith("SERVER ")) {
         const QString text = lines::utf8Text(line);
-        if (const auto name = report::serverName(text))
+        if (const auto name = report::serverName(text)) {
             currentServer = name->toString();
+            m_recognised = true;
+        }
     } else if (line.startsWith("CLIENTS ")) {
         const QString text = lines::utf8Text(line);
         const auto players = report::playerList(text);
         if (!players)
             return;
+        m_recognised = true;
         const watchlist::Matcher &watched = matcher();
         if (watched.isEmpty())
             return;

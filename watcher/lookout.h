@@ -72,5 +72,6 @@ private:
     qsizetype m_matcherEntries = -1; // how much of watchList m_matcher was built from
     lines::Splitter m_splitter;
     qint64 m_received = 0;   // bytes of the current poll
+    bool m_recognised = false; // the current poll has read a server or clients line
     bool m_abandoning = false; // the connection being closed carries no report
 };
