@@ -1,3 +1,4 @@
+#include "itray.h"
 #include "lookout.h"
 #include "quitonsignal.h"
 
@@ -8,13 +9,17 @@
 int main(int argc, char *argv[])
 {
     auto app = std::make_unique<QApplication>(argc, argv);
+    // The bubble is the only window; closing it must not end the program.
     app->setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals();
 
+    auto tray = std::make_unique<iTray>(app.get());
     auto watcher = std::make_unique<lookOut>(app.get());
+    tray->showNoticesOf(watcher.get());
 
     const int result = app->exec();
     watcher.reset();
+    tray.reset();
     app.reset();
     return result;
 }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QTextEdit>
+
+// The small window in the bottom right-hand corner of the screen's work area
+// that shows the latest notice.
+class iBubble : public QTextEdit
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(iBubble)
+
+public:
+    static constexpr int width = 200;
+    static constexpr int height = 150;
+
+    // The bubble is a window of its own: `creator` is not its parent.
+    explicit iBubble(QObject *creator = nullptr);
+
+signals:
+    void visibleState(bool shown);
+
+public slots:
+    void showMessage(const QString &text);
+    void hideMessage();
+};

@@ -1,0 +1,215 @@
+#include "itray.h"
+
+#include "autorun.h"
+#include "ibubble.h"
+#include "lines.h"
+#include "lookout.h"
+#include "settings.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QSoundEffect>
+#include <QTimer>
+#include <QUrl>
+
+#include <iostream>
+
+using namespace Qt::StringLiterals;
+
+iTray::iTray(QObject *, const QString &folder)
+    : QSystemTrayIcon(nullptr)
+    , m_folder(folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder)
+{
+    configFile.setFileName(file("/config.cfg"));
+    parseConfig();
+    createMenu();
+    setNormalIcon(true);
+    setToolTip(u"Lookout 1.2"_s);
+    connect(this, &QSystemTrayIcon::activated, this, &iTray::parseClick);
+
+    bubble = std::make_unique<iBubble>(this);
+    connect(bubble.get(), &iBubble::visibleState, this, &iTray::setShowFlag);
+    connect(bubble.get(), &iBubble::visibleState, this, &iTray::setNormalIcon);
+
+    // The sounds load in the background and play without waiting; a missing
+    // file or a missing sound device makes them silent, nothing more.
+    infoSound = std::make_unique<QSoundEffect>();
+    infoSound->setSource(QUrl::fromLocalFile(file("/wav/info.wav")));
+    importantSound = std::make_unique<QSoundEffect>();
+    importantSound->setSource(QUrl::fromLocalFile(file("/wav/importantinfo.wav")));
+
+    show();
+}
+
+iTray::~iTray() = default;
+
+void iTray::showNoticesOf(lookOut *watcher)
+{
+    connect(watcher, &lookOut::newInfo, this, &iTray::newInfo);
+    connect(watcher, &lookOut::newImportantInfo, this, &iTray::newImportantInfo);
+}
+
+QString iTray::file(const char *name) const
+{
+    return m_folder + QLatin1StringView(name);
+}
+
+void iTray::addToAutorun()
+{
+    autorun::registerProgram(QCoreApplication::applicationFilePath());
+}
+
+void iTray::removeFromAutorun()
+{
+    autorun::unregister();
+}
+
+bool iTray::ifInAutorun()
+{
+    return autorun::isRegistered();
+}
+
+void iTray::parseClick(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Trigger)
+        return;
+    if (showFlag)
+        bubble->hideMessage();
+    else
+        bubble->showMessage(lastMessage); // stays until the next click
+}
+
+void iTray::parseConfig()
+{
+    // Not QIODevice::Text: it would drop every carriage return, and only one
+    // right before a line feed is a line end.
+    if (!configFile.open(QIODevice::ReadOnly))
+        return;
+    lines::forEachFileLine(configFile, [this](const QString &line) { parseConfigLine(line); });
+    configFile.close();
+}
+
+void iTray::parseConfigLine(const QString &line)
+{
+    settings::Values values{playSound, autoShow, showTime};
+    settings::applyLine(values, line);
+    playSound = values.playSound;
+    autoShow = values.autoShow;
+    showTime = values.showTime;
+}
+
+void iTray::saveConfig()
+{
+    // Written beside the old file and put in its place only once complete, so
+    // a full disk or a crash never leaves the user without settings.
+    QSaveFile save(configFile.fileName());
+    if (!save.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    save.write(settings::fileText({playSound, autoShow, showTime}));
+    save.commit();
+}
+
+void iTray::createMenu()
+{
+    quitAction = new QAction(QIcon(file("/icons/quit.png")), u"Quit"_s, this);
+    connect(quitAction, &QAction::triggered, this, &iTray::quit);
+
+    aboutAction = new QAction(QIcon(file("/icons/about.png")), u"About"_s, this);
+    connect(aboutAction, &QAction::triggered, this, &iTray::about);
+
+    // Each check mark is set before it is connected, so building the menu
+    // changes nothing.
+    soundAction = new QAction(u"Sound"_s, this);
+    soundAction->setCheckable(true);
+    soundAction->setChecked(playSound);
+    connect(soundAction, &QAction::toggled, this, &iTray::triggerSound);
+
+    autorunAction = new QAction(u"Autorun"_s, this);
+    autorunAction->setCheckable(true);
+    autorunAction->setChecked(ifInAutorun());
+    connect(autorunAction, &QAction::toggled, this, &iTray::triggerAutorun);
+
+    autoShowAction = new QAction(u"Auto show"_s, this);
+    autoShowAction->setCheckable(true);
+    autoShowAction->setChecked(autoShow);
+    connect(autoShowAction, &QAction::toggled, this, &iTray::triggerShow);
+
+    trayMenu = std::make_unique<QMenu>();
+    trayMenu->addAction(aboutAction);
+    trayMenu->addAction(autoShowAction);
+    trayMenu->addAction(soundAction);
+    trayMenu->addAction(autorunAction);
+    trayMenu->addSeparator();
+    trayMenu->addAction(quitAction);
+    setContextMenu(trayMenu.get());
+}
+
+void iTray::about()
+{
+    QMessageBox::about(nullptr, u"Lookout 1.2"_s, u"Made by Tarnwick."_s);
+}
+
+void iTray::triggerAutorun(bool on)
+{
+    std::cout << "DETONATE";
+    if (on)
+        addToAutorun();
+    else
+        removeFromAutorun();
+}
+
+void iTray::triggerSound(bool on)
+{
+    playSound = on;
+}
+
+void iTray::triggerShow(bool on)
+{
+    autoShow = on;
+}
+
+void iTray::quit()
+{
+    saveConfig();
+    hide();
+    QCoreApplication::quit();
+}
+
+void iTray::newImportantInfo(const QString &text)
+{
+    notice(*importantSound, text);
+}
+
+void iTray::newInfo(const QString &text)
+{
+    notice(*infoSound, text);
+}
+
+void iTray::notice(QSoundEffect &sound, const QString &text)
+{
+    setIcon(QIcon(file("/icons/lookout_info.png")));
+    lastMessage = text;
+    if (playSound)
+        sound.play();
+    if (!autoShow)
+        return;
+    // A bubble that is already open keeps the timer it has; this one is
+    // never cancelled, so it may close a bubble reopened in the meantime.
+    if (bubble->isHidden() && showTime >= 0)
+        QTimer::singleShot(showTime, bubble.get(), &iBubble::hideMessage);
+    bubble->showMessage(lastMessage);
+}
+
+void iTray::setShowFlag(bool shown)
+{
+    showFlag = shown;
+}
+
+void iTray::setNormalIcon(bool normal)
+{
+    if (normal)
+        setIcon(QIcon(file("/icons/lookout.png")));
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSoundEffect;
+class iBubble;
+class lookOut;
+
+// The program's face: the icon in the notification area with its menu, the
+// user's settings, the notice sounds and the bubble.
+class iTray : public QSystemTrayIcon
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(iTray)
+
+public:
+    // `folder` holds config.cfg, icons/ and wav/; empty means the
+    // executable's folder. The icon does not take `parent`: its owner
+    // destroys it.
+    explicit iTray(QObject *parent = nullptr, const QString &folder = QString());
+    ~iTray() override;
+
+    // Shows every notice of `watcher`.
+    void showNoticesOf(lookOut *watcher);
+
+public slots:
+    void addToAutorun();
+    void removeFromAutorun();
+    bool ifInAutorun();
+
+private slots:
+    void parseClick(QSystemTrayIcon::ActivationReason reason);
+    void parseConfig();
+    void parseConfigLine(const QString &line);
+    void saveConfig();
+    void createMenu();
+    void about();
+    void triggerAutorun(bool on);
+    void triggerSound(bool on);
+    void triggerShow(bool on);
+    void quit();
+    void newImportantInfo(const QString &text);
+    void newInfo(const QString &text);
+    void setShowFlag(bool shown);
+    void setNormalIcon(bool normal);
+
+private:
+    QString file(const char *name) const;
+    void notice(QSoundEffect &sound, const QString &text);
+
+    std::unique_ptr<QMenu> trayMenu;
+    QAction *quitAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QAction *soundAction = nullptr;
+    QAction *autoShowAction = nullptr;
+    QAction *autorunAction = nullptr;
+    std::unique_ptr<iBubble> bubble;
+    bool showFlag = false;
+    bool playSound = true;
+    bool autoShow = true;
+    QString lastMessage;
+    QFile configFile;
+    std::unique_ptr<QSoundEffect> infoSound;
+    std::unique_ptr<QSoundEffect> importantSound;
+    int showTime = 5000;
+
+    QString m_folder;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringView>
+
+// The user's three settings and the text of config.cfg that holds them:
+//
+//   PLAY_SOUND = TRUE
+//   AUTO_SHOW = FALSE
+//   SHOW_TIME = 5000
+//
+// A line counts only when it is the key, an equals sign and one value, with
+// any white space around them, up to its line feed. The file can switch sound
+// and auto show off but never on: only "FALSE" has an effect, so a damaged
+// file errs on the side of the defaults.
+namespace settings {
+
+struct Values
+{
+    bool playSound = true;
+    bool autoShow = true;
+    int showTime = 5000; // ms an automatically opened bubble stays; negative: until clicked
+};
+
+// Applies one line, line feed included, to `values`; any other line changes nothing.
+void applyLine(Values &values, QStringView line);
+
+// The whole file as saved: seven lines, the last without a line feed.
+QByteArray fileText(const Values &values);
+
+} // namespace settings
