@@ -1,0 +1,290 @@
+#include "lines.h"
+#include "report.h"
+#include "simulation.h"
+#include "watchlist.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A report read the way the watcher reads it, with every line it would pass
+// over or misread noted as a fault.
+struct ReadReport
+{
+    QStringList servers;
+    QHash<QString, QString> serverOf; // by player
+    qsizetype seats = 0; // more than serverOf has when someone sits twice
+    QStringList faults;
+};
+
+ReadReport readReport(const QByteArray &bytes)
+{
+    ReadReport read;
+    if (QString::fromUtf8(bytes).toUtf8() != bytes)
+        read.faults.append(u"not UTF-8"_s);
+    bool serverLineBefore = false;
+    lines::Splitter splitter;
+    splitter.feed(bytes.constData(), bytes.size(), [&](QByteArrayView raw) {
+        const QString line = lines::utf8Text(raw);
+        if (const auto server = report::serverName(line)) {
+            read.servers.append(server->toString());
+            serverLineBefore = true;
+            return;
+        }
+        const auto list = report::playerList(line);
+        if (!list || !serverLineBefore) {
+            read.faults.append(u"stray line: "_s + line);
+        } else {
+            report::forEachPlayer(*list, [&](QStringView name) {
+                // Where two tabs meet, forEachPlayer hands over a name that starts with one.
+                if (name.startsWith(u'\t'))
+                    read.faults.append(u"empty name in: "_s + line);
+                read.serverOf.insert(name.toString(), read.servers.constLast());
+                ++read.seats;
+            });
+        }
+        serverLineBefore = false;
+    });
+    if (!splitter.rest().isEmpty())
+        read.faults.append(u"last line without its line feed"_s);
+    return read;
+}
+
+// Players caught by the list, read as the watcher reads list.cfg.
+QSet<QString> caught(QByteArray list, const ReadReport &read)
+{
+    QBuffer file(&list);
+    file.open(QIODevice::ReadOnly);
+    QStringList entries;
+    lines::forEachFileLine(file, [&](const QString &line) {
+        if (const auto name = watchlist::entryName(line))
+            entries.append(*name);
+    });
+    const watchlist::Matcher matcher(entries);
+    QSet<QString> found;
+    for (auto it = read.serverOf.cbegin(); it != read.serverOf.cend(); ++it) {
+        if (matcher.isWatched(it.key()))
+            found.insert(it.key() + u" on "_s + it.value());
+    }
+    return found;
+}
+
+// One poll: connect, take everything until the server closes.
+QByteArray fetch(quint16 port)
+{
+    QTcpSocket socket;
+    QByteArray got;
+    QObject::connect(&socket, &QIODevice::readyRead, &socket, [&] { got += socket.readAll(); });
+    QSignalSpy closed(&socket, &QAbstractSocket::disconnected);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!closed.wait(20000))
+        return "<still open>";
+    return got + socket.readAll();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class tst_lobby : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void simulatedPolls_data();
+    void simulatedPolls();
+    void demoListIsWhatTheLobbyWritesAndSeesChanges();
+    void serverSendsEachReportWhole_data();
+    void serverSendsEachReportWhole();
+    void badOptionsExitWithTwo_data();
+    void badOptionsExitWithTwo();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_lobby::simulatedPolls_data()
+{
+    QTest::addColumn<int>("servers");
+    QTest::addColumn<int>("players");
+    QTest::addColumn<double>("churn");
+    QTest::addColumn<int>("fewest"); // players who come, go or move per poll
+    QTest::addColumn<int>("most");
+
+    const double usual = LobbySimulation::defaultChurn;
+    QTest::newRow("the demo lobby, 5 to 10 percent") << 12 << 60 << usual << 3 << 6;
+    QTest::newRow("thousands with numbered names, 5 to 10 percent") << 300 << 20000 << usual << 1000 << 2000;
+    QTest::newRow("more servers than players, some empty") << 40 << 5 << usual << 1 << 1;
+    QTest::newRow("nobody plays at all") << 3 << 0 << usual << 0 << 0;
+    QTest::newRow("no churn still changes one player") << 12 << 60 << 0.0 << 1 << 1;
+    QTest::newRow("everybody changes every poll") << 6 << 50 << 1.0 << 50 << 50;
+    QTest::newRow("on a lone server players only come and go") << 1 << 400 << usual << 20 << 40;
+}
+
+void tst_lobby::simulatedPolls()
+{
+    QFETCH(int, servers);
+    QFETCH(int, players);
+    QFETCH(double, churn);
+    QFETCH(int, fewest);
+    QFETCH(int, most);
+
+    // Every poll reads well, the same seed repeats it, and from one poll to
+    // the next only a few players come, go or move.
+    LobbySimulation simulation(11, servers, players, churn);
+    LobbySimulation twin(11, servers, players, churn);
+    QVERIFY(LobbySimulation(12, servers, players, churn).report() != simulation.report());
+    QHash<QString, QString> before;
+    for (int step = 0; step < 20; ++step, simulation.advance(), twin.advance()) {
+        const QByteArray report = simulation.report();
+        QCOMPARE(report, twin.report());
+        const ReadReport read = readReport(report);
+        QCOMPARE(read.faults, QStringList());
+        QCOMPARE(QSet<QString>(read.servers.begin(), read.servers.end()).size(), servers);
+        QCOMPARE(read.seats, read.serverOf.size());
+        if (step > 0) {
+            int changed = 0;
+            for (auto it = read.serverOf.cbegin(); it != read.serverOf.cend(); ++it)
+                changed += before.value(it.key()) != it.value();
+            for (auto it = before.cbegin(); it != before.cend(); ++it)
+                changed += !read.serverOf.contains(it.key());
+            QVERIFY2(changed >= fewest && changed <= most, qPrintable(u"%1 changed"_s.arg(changed)));
+        }
+        before = read.serverOf;
+    }
+    // Joins and leaves balance: the lobby neither empties nor fills up.
+    if (players >= 40) {
+        QVERIFY2(before.size() >= players * 4 / 10 && before.size() <= players * 9 / 10,
+            qPrintable(u"%1 online"_s.arg(before.size())));
+    }
+}
+
+void tst_lobby::demoListIsWhatTheLobbyWritesAndSeesChanges()
+{
+    const QString list = m_dir.filePath(u"list.cfg"_s);
+    const QString dump = m_dir.filePath(u"dump"_s);
+    QProcess lobby;
+    lobby.start(QStringLiteral(LOBBY_EXE),
+        { u"--simulate"_s, u"--write-list"_s, list, u"--dump"_s, dump, u"--count"_s, u"2"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(lobby.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(lobby.exitCode(), 0);
+    const QByteArray demo = readFile(QStringLiteral(DEMO_LIST));
+    QCOMPARE(readFile(list), demo);
+
+    LobbySimulation simulation;
+    QCOMPARE(QDir(dump).entryList(QDir::Files), (QStringList { u"report-0001.txt"_s, u"report-0002.txt"_s }));
+    QCOMPARE(readFile(dump + u"/report-0001.txt"_s), simulation.report());
+    const QSet<QString> first = caught(demo, readReport(simulation.report()));
+    QVERIFY(!first.isEmpty());
+    int step = 0;
+    do
+        simulation.advance();
+    while (caught(demo, readReport(simulation.report())) == first && ++step < 5);
+    QVERIFY2(step < 5, "nobody watched came, went or moved in five polls");
+}
+
+void tst_lobby::serverSendsEachReportWhole_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<QByteArray>>("expected");
+
+    const auto write = [this](const QString &name, const QByteArray &bytes) {
+        QVERIFY(QDir().mkpath(QFileInfo(m_dir.filePath(name)).path()));
+        QFile file(m_dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    };
+    const QByteArray first = "SERVER 1; a Arena\r\nCLIENTS 1; Sam\r\n";
+    const QByteArray middle = "x\0y\n\xff\xfe"_ba;
+    const QByteArray last = "SERVER 2; b Castle\nCLIENTS 1; Kira";
+    // Written out of order, and with a folder that sorts last: names decide,
+    // and only files count.
+    write(u"reports/30-last"_s, last);
+    write(u"reports/02-first"_s, first);
+    write(u"reports/10-middle"_s, middle);
+    QVERIFY(QDir().mkpath(m_dir.filePath(u"reports/99-folder"_s)));
+    QByteArray big;
+    while (big.size() < 24 * 1024 * 1024)
+        big += "SERVER " + QByteArray::number(big.size()) + "; a Arena\nCLIENTS 1; Sam\n";
+    write(u"large/report.txt"_s, big);
+
+    LobbySimulation simulation(5, 4, 30);
+    QList<QByteArray> polls;
+    for (int i = 0; i < 3; ++i, simulation.advance())
+        polls.append(simulation.report());
+
+    const QString reports = m_dir.filePath(u"reports"_s);
+    const QStringList simulate { u"--simulate"_s, u"--seed"_s, u"5"_s, u"--servers"_s, u"4"_s, u"--players"_s,
+        u"30"_s };
+    const QList<QByteArray> inOrder { first, middle, last, last, last };
+    QTest::newRow("files in name order, the last again and again")
+        << QStringList { u"--reports"_s, reports } << inOrder;
+    QTest::newRow("a folder on its own") << QStringList { reports } << inOrder;
+    QTest::newRow("tens of megabytes arrive whole")
+        << QStringList { u"--reports"_s, m_dir.filePath(u"large"_s) } << QList<QByteArray> { big, big };
+    QTest::newRow("the simulation, one poll later each time") << simulate << polls;
+}
+
+void tst_lobby::serverSendsEachReportWhole()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QList<QByteArray>, expected);
+
+    QProcess lobby;
+    QByteArray log;
+    connect(&lobby, &QProcess::readyReadStandardError, this, [&] { log += lobby.readAllStandardError(); });
+    lobby.start(QStringLiteral(LOBBY_EXE), arguments + QStringList { u"--port"_s, u"0"_s });
+    QTRY_VERIFY_WITH_TIMEOUT(lobby.canReadLine(), 20000);
+    const QByteArray banner = lobby.readLine();
+    QVERIFY2(banner.startsWith("lookout-lobby listening on 127.0.0.1:"), banner.constData());
+    const quint16 port = banner.mid(banner.lastIndexOf(':') + 1).trimmed().toUShort();
+
+    for (const QByteArray &report : expected)
+        QCOMPARE(fetch(port), report);
+    QTRY_COMPARE(log.count('\n'), expected.size()); // a line per connection
+    lobby.kill();
+    QVERIFY(lobby.waitForFinished());
+}
+
+void tst_lobby::badOptionsExitWithTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    const QString folder = m_dir.path();
+    QTest::newRow("an unknown option") << QStringList { u"--simulate"_s, u"--bogus"_s };
+    QTest::newRow("nothing to serve") << QStringList {};
+    QTest::newRow("a folder and the simulation") << QStringList { u"--simulate"_s, folder };
+    QTest::newRow("a folder that is not there") << QStringList { folder + u"/missing"_s };
+    QTest::newRow("a port past 65535") << QStringList { u"--simulate"_s, u"--port"_s, u"65536"_s };
+    QTest::newRow("an IPv6 address") << QStringList { u"--simulate"_s, u"--address"_s, u"::1"_s };
+    QTest::newRow("churn above one") << QStringList { u"--simulate"_s, u"--churn"_s, u"1.5"_s };
+    QTest::newRow("a seed without --simulate") << QStringList { folder, u"--seed"_s, u"3"_s };
+}
+
+void tst_lobby::badOptionsExitWithTwo()
+{
+    QFETCH(QStringList, arguments);
+
+    // A free port first, so that a row that wrongly starts cannot take the
+    // lobby's own; a row's own --port comes later and wins.
+    QProcess lobby;
+    lobby.start(QStringLiteral(LOBBY_EXE), QStringList { u"--port"_s, u"0"_s } + arguments);
+    QTRY_COMPARE_WITH_TIMEOUT(lobby.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(lobby.exitCode(), 2);
+    QVERIFY(lobby.readAllStandardError().startsWith("lookout-lobby: "));
+}
+
+QTEST_GUILESS_MAIN(tst_lobby)
+#include "tst_lobby.moc"
