@@ -1,0 +1,50 @@
+# Shared by the desktop tests: a private X server, and small helpers to wait
+# for things to happen and to fail with a message that says what did not.
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+pass() { echo "ok - $*"; }
+
+# wait_for SECONDS COMMAND...: runs COMMAND until it succeeds.
+wait_for() {
+    local deadline=$((SECONDS + $1)); shift
+    until "$@" >/dev/null 2>&1; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.1
+    done
+}
+
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    [ -n "${work:-}" ] && rm -rf "$work"
+}
+trap cleanup EXIT
+
+work=$(mktemp -d)
+
+# start_x WIDTH HEIGHT: an X server of our own on a free display.
+start_x() {
+    Xvfb -displayfd 3 -screen 0 "$1x$2x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    pids+=($!)
+    wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+    export DISPLAY=":$(head -n1 "$work/display")"
+}
+
+# The program and what it reads, copied into a folder of its own.
+install_program() {
+    local build=$1 dir=$2
+    mkdir -p "$dir/icons" "$dir/wav"
+    cp "$build/lookout" "$dir/"
+    cp "$build"/icons/*.png "$dir/icons/"
+    cp "$build"/wav/*.wav "$dir/wav/"
+}
+
+# window_geometry ID: "X Y WIDTH HEIGHT", absolute.
+window_geometry() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF}
+        /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}'
+}
+
+is_viewable() { xwininfo -id "$1" | grep -q 'Map State: IsViewable'; }

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Lookout in a real tray on a real X server, used as a person would: the icon
+# sits in the tray, a notice opens the bubble in the corner of the work area,
+# a click on the icon closes it, the menu toggles "Sound" and quits.
+#
+# usage: x11_tray.sh BUILD_DIR ARTEFACT_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+artefacts=$2
+mkdir -p "$artefacts"
+. "$(dirname "$0")/common.sh"
+
+width=1024 height=768 panel=24
+start_x $width $height
+# No session bus: nothing may start one, and the tray icon goes the XEmbed way.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+trayer --edge bottom --align right --widthtype request --height $panel \
+    --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 20 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' || fail "trayer did not start"
+# With no window manager nobody publishes the work area: publish it as one
+# would, without the panel's strip at the bottom.
+xprop -root -f _NET_SUPPORTED 32a -set _NET_SUPPORTED "_NET_WORKAREA"
+xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $width, $((height - panel))"
+
+mkdir -p "$work/reports"
+printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\t[AB]Kira\tNobody\n' >"$work/reports/1.txt"
+"$build/lookout-lobby" --reports "$work/reports" >"$work/lobby.log" 2>&1 &
+pids+=($!)
+wait_for 10 grep -q listening "$work/lobby.log" || fail "lookout-lobby did not start: $(cat "$work/lobby.log")"
+
+app="$work/app"
+install_program "$build" "$app"
+printf 'LIST += Sam\nLIST += [AB]\n' >"$app/list.cfg"
+printf 'SHOW_TIME = -1\n' >"$app/config.cfg" # the bubble stays until clicked
+(cd "$work" && exec "$app/lookout") >"$work/lookout.log" 2>&1 &
+lookout_pid=$!
+pids+=($lookout_pid)
+
+# The icon: a window of ours, embedded in trayer's panel.
+icon_in_tray() {
+    xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/{inpanel=1; next}
+        inpanel && /^     0x/{inpanel=0} inpanel && /"lookout": \("lookout" "lookout"\)/{print $1; exit}' | grep -q .
+}
+wait_for 20 icon_in_tray || fail "no Lookout icon in the tray"
+icon=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/{p=1; next} p && /"lookout": \("lookout" "lookout"\)/{print $1; exit}')
+read -r ix iy iw ih < <(window_geometry "$icon")
+pass "the icon is in the tray at $ix,$iy (${iw}x$ih)"
+
+bubble_window() { xwininfo -root -tree | awk '/"lookout": \("lookout" "lookout"\)  200x150/{print $1; exit}'; }
+wait_for 20 sh -c "xwininfo -root -tree | grep -q '\"lookout\": (\"lookout\" \"lookout\")  200x150'" \
+    || fail "no bubble after the first report: $(cat "$work/lookout.log")"
+bubble=$(bubble_window)
+wait_for 10 is_viewable "$bubble" || fail "the bubble is not shown"
+read -r bx by bw bh < <(window_geometry "$bubble")
+[ "$bx $by $bw $bh" = "$((width - 200)) $((height - panel - 150)) 200 150" ] \
+    || fail "bubble at $bx,$by ${bw}x$bh, not in the corner of the work area"
+pass "a notice opened the bubble at $bx,$by, right above the panel"
+
+xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 1
+wait_for 10 sh -c "! xwininfo -id $bubble | grep -q IsViewable" || fail "a click on the icon did not close the bubble"
+pass "a left click on the icon closed the bubble"
+
+sleep 0.6 # two clicks in quick succession would be a double click
+xdotool click 1
+wait_for 10 is_viewable "$bubble" || fail "a second click did not open the bubble again"
+xdotool click 3
+menu_window() { xwininfo -root -tree | awk '/"lookout": \("lookout" "lookout"\)/ && !/200x150/ && !/22x22/ && !/1x1/{print $1; exit}'; }
+wait_for 10 sh -c "xwininfo -root -tree | grep '\"lookout\": (\"lookout\" \"lookout\")' | grep -v -e 200x150 -e 22x22 -e 1x1 | grep -q ." \
+    || fail "the right-click menu did not open"
+sleep 0.3 # let the menu paint before the picture
+import -window root "$artefacts/tray-x11.png"
+pass "screenshot with the bubble and the menu: $artefacts/tray-x11.png"
+
+# The entries in order: About, Auto show, Sound, Autorun, then Quit below a
+# separator. The third is "Sound"; the fifth, "Quit".
+xdotool key Down Down Down Return
+sleep 0.3
+xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 3
+sleep 0.5
+xdotool key Down Down Down Down Down Return
+for _ in $(seq 100); do kill -0 "$lookout_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$lookout_pid" 2>/dev/null && fail "the fifth menu entry did not quit"
+wait "$lookout_pid" || fail "Lookout exited with an error: $(cat "$work/lookout.log")"
+pass "the fifth entry quit"
+
+grep -qx 'PLAY_SOUND = FALSE' "$app/config.cfg" || fail "config.cfg after Quit: $(cat "$app/config.cfg")"
+grep -qx 'AUTO_SHOW = TRUE' "$app/config.cfg" || fail "auto show changed: $(cat "$app/config.cfg")"
+grep -qx 'SHOW_TIME = -1' "$app/config.cfg" || fail "show time changed: $(cat "$app/config.cfg")"
+pass "the third entry switched sound off, and Quit saved it"
+echo "x11_tray: all checks passed"
