@@ -1,5 +1,6 @@
 #include "itray.h"
 #include "lookout.h"
+#include "platform.h"
 #include "quitonsignal.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 
 int main(int argc, char *argv[])
 {
+    preferXWaylandOnWayland(argc, argv);
     auto app = std::make_unique<QApplication>(argc, argv);
     // The bubble is the only window; closing it must not end the program.
     app->setQuitOnLastWindowClosed(false);

@@ -13,7 +13,7 @@ packages=(
     qt6-qpa-plugins qt6-wayland libqt6multimedia6 gstreamer1.0-plugins-base
     fonts-dejavu-core
     # a real X server, a tray host and a user's hands
-    xvfb xauth trayer xdotool x11-utils x11-apps imagemagick
+    xvfb xauth trayer xdotool x11-utils x11-apps x11-xserver-utils imagemagick
     # a private session bus, a tray host over D-Bus, a sound server, measurements
     dbus dbus-x11 python3 python3-gi python3-dbus gir1.2-glib-2.0
     pulseaudio pulseaudio-utils sox procps time
