@@ -57,6 +57,8 @@ assert info.launch([], None)
 PY
 wait_for 20 sh -c "grep -c '^connection' '$work/lobby.err' | grep -qx 2" \
     || fail "the program started by the launcher did not poll: $(cat "$work/lobby.err")"
-pkill -TERM -f "$folder/lookout" || true
+for pid in $(pgrep -x lookout); do
+    [ "$(readlink "/proc/$pid/exe")" = "$folder/lookout" ] && kill -TERM "$pid"
+done || true
 pass "lookout.desktop started the program beside it"
 echo "package: all checks passed"
