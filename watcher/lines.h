@@ -24,6 +24,11 @@ QString latin1Text(QByteArrayView bytes);
 // The text of one line of a lobby report: UTF-8, ending early at a NUL byte.
 QString utf8Text(QByteArrayView bytes);
 
+// A hash of the UTF-16 units of `text` for the watcher's own tables of names
+// and entries: quick on the short strings they hold, and the same on every
+// run, since nobody outside the program chooses what goes into them.
+size_t textHash(QStringView text);
+
 // Cuts a stream of bytes, fed in pieces as they arrive, into lines that keep
 // their line feed. A line that grows past maxLineLength is dropped up to its
 // line feed without ever being held whole.

@@ -1,7 +1,6 @@
 #include "lookout.h"
 
 #include "presence.h"
-#include "report.h"
 
 #include <QCoreApplication>
 
@@ -137,29 +136,11 @@ void lookOut::processPackage()
 
 void lookOut::handleLine(QByteArrayView line)
 {
-    // Both kinds of line start with an ASCII keyword, so every other line is
-    // passed over without being decoded.
-    if (line.startsWith("SERVER ")) {
-        const QString text = lines::utf8Text(line);
-        if (const auto name = report::serverName(text)) {
-            currentServer = name->toString();
-            m_recognised = true;
-        }
-    } else if (line.startsWith("CLIENTS ")) {
-        const QString text = lines::utf8Text(line);
-        const auto players = report::playerList(text);
-        if (!players)
-            return;
+    if (m_reader.readLine(line, matcher(), onlineNow, m_traces))
         m_recognised = true;
-        const watchlist::Matcher &watched = matcher();
-        if (watched.isEmpty())
-            return;
-        report::forEachPlayer(*players, [&](QStringView name) {
-            if (!watched.isWatched(name))
-                return;
-            trace(name.toString() + u" on "_s + currentServer + u'\n');
-            onlineNow.append(presence::entry(name, currentServer));
-        });
+    if (!m_traces.isEmpty()) {
+        std::cout.write(m_traces.constData(), m_traces.size());
+        m_traces.resize(0);
     }
 }
 

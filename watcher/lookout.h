@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lines.h"
+#include "report.h"
 #include "watchlist.h"
 
 #include <QFile>
@@ -60,7 +61,6 @@ private:
     void abandonPoll();
     const watchlist::Matcher &matcher();
 
-    QString currentServer;
     QStringList watchList;
     QStringList onlineNow;
     QStringList onlineBefore;
@@ -71,6 +71,8 @@ private:
     watchlist::Matcher m_matcher;
     qsizetype m_matcherEntries = -1; // how much of watchList m_matcher was built from
     lines::Splitter m_splitter;
+    report::Reader m_reader; // knows the current server, from one report to the next too
+    QByteArray m_traces;     // of the line just read, kept to spare an allocation per line
     qint64 m_received = 0;   // bytes of the current poll
     bool m_recognised = false; // the current poll has read a server or clients line
     bool m_abandoning = false; // the connection being closed carries no report

@@ -1,7 +1,8 @@
 #include "presence.h"
 
-#include <QHash>
-#include <QSet>
+#include "lines.h"
+
+#include <vector>
 
 namespace presence {
 
@@ -34,23 +35,26 @@ namespace {
 
 void appendEscaped(QString &text, QStringView s)
 {
-    for (QChar c : s) {
-        switch (c.unicode()) {
-        case u'<': text += u"&lt;"; break;
-        case u'>': text += u"&gt;"; break;
-        case u'&': text += u"&amp;"; break;
-        case u'"': text += u"&quot;"; break;
-        default: text += c;
+    // Runs of ordinary characters go in whole: a notice of many thousand
+    // lines is mostly names.
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        QStringView entity;
+        switch (s[i].unicode()) {
+        case u'<': entity = u"&lt;"; break;
+        case u'>': entity = u"&gt;"; break;
+        case u'&': entity = u"&amp;"; break;
+        case u'"': entity = u"&quot;"; break;
+        default: continue;
         }
+        text.append(s.sliced(from, i - from));
+        text.append(entity);
+        from = i + 1;
     }
+    text.append(s.sliced(from));
 }
 
 } // namespace
-
-size_t qHash(const Split &s, size_t seed = 0)
-{
-    return qHashMulti(seed, s.player, s.server);
-}
 
 void appendLine(QString &text, LineKind kind, const Split &who)
 {
@@ -65,23 +69,89 @@ void appendLine(QString &text, LineKind kind, const Split &who)
     text += u"<br/></font>";
 }
 
+namespace {
+
+// Open addressing over the positions of a list, for one comparison: one
+// vector instead of a node per entry, and every string hashed once.
+class PositionTable
+{
+public:
+    // Small, so that more of a large table stays in the cache.
+    struct Slot
+    {
+        quint32 hash = 0;
+        qint32 position = -1; // -1 for a free slot; lists hold fewer than 2^31 entries
+        qint32 count = 0;
+    };
+
+    explicit PositionTable(qsizetype entries)
+    {
+        size_t capacity = 16;
+        while (capacity < size_t(entries) * 2)
+            capacity *= 2;
+        m_slots.resize(capacity);
+        m_mask = capacity - 1;
+    }
+
+    // The slot that holds what `sameAs` recognises by its position, or the
+    // free slot where it belongs.
+    template <typename Same>
+    Slot &find(size_t hash, Same &&sameAs)
+    {
+        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            Slot &slot = m_slots[i];
+            if (slot.position < 0 || (slot.hash == quint32(hash) && sameAs(slot.position)))
+                return slot;
+        }
+    }
+
+private:
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+};
+
+size_t hashOf(const Split &who)
+{
+    return lines::textHash(who.player) * 0x9e3779b97f4a7c15ULL ^ lines::textHash(who.server);
+}
+
+} // namespace
+
 Notice compare(const QStringList &now, const QStringList &before)
 {
     Notice notice;
-    bool differ = now != before;
+    // Every entry stays where it was: nothing to tell, so nothing to write.
+    // Any other pair of lists differs at least in order.
+    if (now == before)
+        return notice;
     bool arrived = false;
 
-    QHash<QStringView, int> beforeCount;
-    beforeCount.reserve(before.size());
-    for (const QString &b : before)
-        ++beforeCount[b];
+    PositionTable beforeCount(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        const QString &b = before.at(i);
+        const size_t hash = lines::textHash(b);
+        PositionTable::Slot &slot = beforeCount.find(hash, [&](qsizetype j) { return before.at(j) == b; });
+        if (slot.position < 0)
+            slot = {quint32(hash), qint32(i), 0};
+        ++slot.count;
+    }
 
-    QSet<Split> nowSplit;
-    nowSplit.reserve(now.size());
+    std::vector<Split> nowSplit;
+    nowSplit.reserve(size_t(now.size()));
+    PositionTable nowSplitAt(now.size());
+    // A stay or arrival line is about fifty characters besides the entry.
+    qsizetype textSize = 0;
+    for (const QString &e : now)
+        textSize += e.size() + 50;
+    notice.text.reserve(textSize);
     for (const QString &e : now) {
         const Split who = split(e);
-        nowSplit.insert(who);
-        const int equal = beforeCount.value(e);
+        nowSplit.push_back(who);
+        const size_t whoHash = hashOf(who);
+        PositionTable::Slot &at = nowSplitAt.find(whoHash, [&](qsizetype j) { return nowSplit[size_t(j)] == who; });
+        if (at.position < 0)
+            at = {quint32(whoHash), qint32(nowSplit.size() - 1), 1};
+        const int equal = beforeCount.find(lines::textHash(e), [&](qsizetype j) { return before.at(j) == e; }).count;
         for (int i = 0; i < equal; ++i)
             appendLine(notice.text, LineKind::Stay, who);
         if (equal == 0) {
@@ -92,15 +162,11 @@ Notice compare(const QStringList &now, const QStringList &before)
 
     for (const QString &b : before) {
         const Split who = split(b);
-        if (!nowSplit.contains(who)) {
+        if (nowSplitAt.find(hashOf(who), [&](qsizetype j) { return nowSplit[size_t(j)] == who; }).position < 0)
             appendLine(notice.text, LineKind::Departure, who);
-            differ = true;
-        }
     }
 
-    notice.kind = arrived ? Notice::Important : differ ? Notice::Info : Notice::None;
-    if (notice.kind == Notice::None)
-        notice.text.clear();
+    notice.kind = arrived ? Notice::Important : Notice::Info;
     return notice;
 }
 

@@ -1,5 +1,10 @@
 #include "report.h"
 
+#include "presence.h"
+
+#include <algorithm>
+#include <cstring>
+
 namespace report {
 
 namespace {
@@ -56,6 +61,65 @@ std::optional<QStringView> playerList(QStringView line)
     if (i < 0 || line.size() - i < 2 || line.back() != u'\n')
         return std::nullopt;
     return line.sliced(i, line.size() - i - 1);
+}
+
+namespace {
+
+// As QString::toLatin1() has it, without a byte array of its own.
+void appendLatin1(QByteArray &out, QStringView text)
+{
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char *p = out.data() + at;
+    for (const QChar c : text)
+        *p++ = c.unicode() > 0xff ? '?' : char(c.unicode());
+}
+
+} // namespace
+
+QStringView Reader::decode(QByteArrayView line)
+{
+    // As lines::utf8Text() reads it, without a new string for every line.
+    if (const void *nul = std::memchr(line.data(), '\0', size_t(line.size())))
+        line = line.first(static_cast<const char *>(nul) - line.data());
+    m_decoder.resetState();
+    m_text.resize(m_decoder.requiredSpace(line.size()));
+    QChar *const start = m_text.data();
+    const QChar *const end = m_decoder.appendToBuffer(start, line);
+    m_text.resize(end - start);
+    return m_text;
+}
+
+bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QStringList &entries,
+                      QByteArray &traces)
+{
+    // Both kinds of line start with an ASCII keyword, so every other line is
+    // passed over without being decoded.
+    if (line.startsWith("SERVER ")) {
+        const auto name = serverName(decode(line));
+        if (!name)
+            return false;
+        m_server.resize(name->size());
+        std::copy(name->begin(), name->end(), m_server.begin());
+        return true;
+    }
+    if (!line.startsWith("CLIENTS "))
+        return false;
+    const auto players = playerList(decode(line));
+    if (!players)
+        return false;
+    if (watched.isEmpty())
+        return true;
+    forEachPlayer(*players, [&](QStringView name) {
+        if (!watched.isWatched(name))
+            return;
+        appendLatin1(traces, name);
+        traces.append(" on ");
+        appendLatin1(traces, m_server);
+        traces.append('\n');
+        entries.append(presence::entry(name, m_server));
+    });
+    return true;
 }
 
 } // namespace report

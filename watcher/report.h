@@ -1,6 +1,12 @@
 #pragma once
 
+#include "watchlist.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <QStringDecoder>
+#include <QStringList>
 #include <QStringView>
 
 #include <optional>
@@ -32,6 +38,18 @@ std::optional<QStringView> playerList(QStringView line);
 // is searched for from the character after the tab that opened the previous
 // one, so the tab that closes a name opens the next, and an empty name is
 // never a name.
+// The first tab at or after `from`, or -1. A plain loop: names are a few
+// characters long, too short for a vectorised search to pay for its call.
+inline qsizetype nextTab(QStringView list, qsizetype from)
+{
+    const char16_t *const s = list.utf16();
+    for (qsizetype i = from; i < list.size(); ++i) {
+        if (s[i] == u'\t')
+            return i;
+    }
+    return -1;
+}
+
 template <typename Sink>
 void forEachPlayer(QStringView list, Sink &&name)
 {
@@ -44,13 +62,43 @@ void forEachPlayer(QStringView list, Sink &&name)
         const qsizetype from = open + 2;
         if (from > size)
             return;
-        const qsizetype close = list.indexOf(u'\t', from);
+        const qsizetype close = nextTab(list, from);
         const qsizetype end = close < 0 ? size : close;
         name(list.sliced(open + 1, end - open - 1));
-        open = list.indexOf(u'\t', open + 1);
+        // The next name opens at the first tab after this one's opening tab:
+        // the one right after it, or else the one that closed this name.
+        open = from - 1 < size && list[from - 1] == u'\t' ? from - 1 : close;
         if (open < 0)
             return;
     }
 }
+
+// Reads a report one line at a time, as the watcher gets it, and keeps what
+// it says about the watched players. The same reader serves every report of
+// a watcher: a clients line before any server line of a report belongs to
+// the server named last in an earlier one.
+class Reader final
+{
+public:
+    // Reads one line, line feed included. A server line makes its server the
+    // current one. A clients line appends, for each watched player on it, in
+    // order and duplicates included, a presence entry to `entries` and the
+    // line "<player> on <server>\n" in Latin-1 ("?" for any other character)
+    // to `traces`. Other lines change nothing. Tells whether the line was a
+    // server or a clients line.
+    bool readLine(QByteArrayView line, const watchlist::Matcher &watched, QStringList &entries,
+                  QByteArray &traces);
+
+    const QString &server() const { return m_server; }
+
+private:
+    QStringView decode(QByteArrayView line);
+
+    QString m_server;
+    // The line being read. Its buffer is kept from line to line, so that a
+    // report of many thousand lines is not as many thousand allocations.
+    QString m_text;
+    QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
+};
 
 } // namespace report

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
 #include <optional>
+#include <vector>
 
 namespace watchlist {
 
@@ -28,8 +28,10 @@ bool isTag(QStringView entry);
 // tag the result is empty.
 QStringView afterTag(QStringView name);
 
-// The watch list prepared for matching many names: the tags in list order,
-// and the plain entries as a set of their lower-case forms.
+// The watch list prepared for matching many names: the tags case-folded and
+// ordered for lookup at each "[" of a name, and the plain entries as a hash
+// table of their lower-case forms. Preparing it costs one pass over the list;
+// a name then costs one pass over its characters and, at most, one lookup.
 class Matcher final
 {
 public:
@@ -37,11 +39,33 @@ public:
     explicit Matcher(const QStringList &entries);
 
     bool isWatched(QStringView name) const;
-    bool isEmpty() const { return m_tags.isEmpty() && m_plain.isEmpty(); }
+    bool isEmpty() const { return m_tags.empty() && m_plain.empty(); }
 
 private:
-    QStringList m_tags;
-    QSet<QString> m_plain;
+    struct Tag
+    {
+        char32_t second; // the folded unit after the "[", the key the tags are sorted by
+        quint32 offset;  // into m_folded
+        quint32 length;
+    };
+
+    enum class Lowering { Done, NeedsQt, Bracket };
+    static Lowering lowerSimply(QStringView key, char16_t *lowered, bool stopAtBracket = true);
+    bool hasTag(QStringView name) const;
+    bool isPlainEntry(QStringView key, bool wholeName) const;
+    bool contains(QStringView lowered, size_t hash) const;
+
+    std::vector<char32_t> m_folded; // every tag's units, case-folded
+    std::vector<Tag> m_tags;
+    struct Slot
+    {
+        size_t hash;   // of the entry, so that strings are compared only on a likely hit
+        quint32 entry; // 1 + its index in m_lowered; 0 for a free slot
+    };
+
+    QStringList m_lowered;     // the plain entries, lower-cased
+    std::vector<Slot> m_plain; // open addressing, linear probing, at most half full
+    size_t m_mask = 0;
 };
 
 } // namespace watchlist
