@@ -17,6 +17,8 @@ packages=(
     # a private session bus, a tray host over D-Bus, a sound server, measurements
     dbus dbus-x11 python3 python3-gi python3-dbus gir1.2-glib-2.0
     pulseaudio pulseaudio-utils sox procps time
+    # a loopback of a test's own, in a network namespace
+    iproute2
 )
 
 missing=()
