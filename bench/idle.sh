@@ -15,9 +15,13 @@ work=$(mktemp -d)
 lobby_pid=
 idle_pid=
 cleanup() {
-    [ -n "$idle_pid" ] && kill "$idle_pid" 2>/dev/null && wait "$idle_pid" 2>/dev/null
-    [ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null && wait "$lobby_pid" 2>/dev/null
+    local status=$?
+    for pid in $idle_pid $lobby_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$work"
+    exit "$status"
 }
 trap cleanup EXIT
 

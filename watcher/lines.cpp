@@ -26,25 +26,20 @@ QString utf8Text(QByteArrayView bytes)
 
 size_t textHash(QStringView text)
 {
-    const char *p = reinterpret_cast<const char *>(text.utf16());
-    size_t n = size_t(text.size()) * sizeof(char16_t);
-    quint64 h = 0x9e3779b97f4a7c15ULL ^ n;
-    const auto mix = [&h](quint64 word) {
-        h = (h ^ word) * 0xff51afd7ed558ccdULL;
-        h ^= h >> 32;
-    };
-    for (; n >= 8; p += 8, n -= 8) {
+    TextHash hash(text.size());
+    const char16_t *p = text.utf16();
+    qsizetype n = text.size();
+    for (; n >= 4; p += 4, n -= 4) {
         quint64 word;
         std::memcpy(&word, p, 8);
-        mix(word);
+        hash.add(word);
     }
     if (n > 0) {
         quint64 word = 0;
-        std::memcpy(&word, p, n);
-        mix(word);
+        std::memcpy(&word, p, size_t(n) * 2);
+        hash.add(word);
     }
-    h *= 0xc4ceb9fe1a85ec53ULL;
-    return size_t(h ^ (h >> 29));
+    return hash.result();
 }
 
 void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line)

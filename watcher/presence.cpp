@@ -2,6 +2,7 @@
 
 #include "lines.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace presence {
@@ -18,9 +19,13 @@ QString entry(QStringView player, QStringView server)
 
 Split split(QStringView entry)
 {
+    const char16_t *const s = entry.utf16();
     qsizetype space = -1;
     for (qsizetype i = 0; i < entry.size(); ++i) {
-        if (entry[i].isSpace()) {
+        // Printable ASCII, most of every entry, is passed over at once.
+        if (char16_t(s[i] - 0x21) < 0x5e)
+            continue;
+        if (QChar::isSpace(s[i])) {
             if (space >= 0)
                 return {};
             space = i;
@@ -33,40 +38,63 @@ Split split(QStringView entry)
 
 namespace {
 
-void appendEscaped(QString &text, QStringView s)
+QStringView entityFor(char16_t c)
 {
-    // Runs of ordinary characters go in whole: a notice of many thousand
-    // lines is mostly names.
-    qsizetype from = 0;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        QStringView entity;
-        switch (s[i].unicode()) {
-        case u'<': entity = u"&lt;"; break;
-        case u'>': entity = u"&gt;"; break;
-        case u'&': entity = u"&amp;"; break;
-        case u'"': entity = u"&quot;"; break;
-        default: continue;
-        }
-        text.append(s.sliced(from, i - from));
-        text.append(entity);
-        from = i + 1;
+    switch (c) {
+    case u'<': return u"&lt;";
+    case u'>': return u"&gt;";
+    case u'&': return u"&amp;";
+    case u'"': return u"&quot;";
+    default: return {};
     }
-    text.append(s.sliced(from));
+}
+
+qsizetype escapedSize(QStringView s)
+{
+    qsizetype size = s.size();
+    for (const QChar c : s) {
+        if (c.unicode() < 0x3f)
+            size += qMax(qsizetype(0), entityFor(c.unicode()).size() - 1);
+    }
+    return size;
+}
+
+QChar *put(QChar *out, QStringView s)
+{
+    return std::copy(s.begin(), s.end(), out);
+}
+
+QChar *putEscaped(QChar *out, QStringView s)
+{
+    for (const QChar c : s) {
+        const QStringView entity = c.unicode() < 0x3f ? entityFor(c.unicode()) : QStringView();
+        if (entity.isEmpty())
+            *out++ = c;
+        else
+            out = put(out, entity);
+    }
+    return out;
 }
 
 } // namespace
 
 void appendLine(QString &text, LineKind kind, const Split &who)
 {
-    switch (kind) {
-    case LineKind::Stay: text += u"<font color=#000000><b>"; break;
-    case LineKind::Arrival: text += u"<font color=#00aa00><b>"; break;
-    case LineKind::Departure: text += u"<font color=#c0c0c0><b>"; break;
-    }
-    appendEscaped(text, who.player);
-    text += kind == LineKind::Departure ? u"</b> left "_s : u"</b> on "_s;
-    appendEscaped(text, who.server);
-    text += u"<br/></font>";
+    const QStringView open = kind == LineKind::Stay ? u"<font color=#000000><b>"
+        : kind == LineKind::Arrival                  ? u"<font color=#00aa00><b>"
+                                                     : u"<font color=#c0c0c0><b>";
+    const QStringView middle = kind == LineKind::Departure ? u"</b> left " : u"</b> on ";
+    const QStringView close = u"<br/></font>";
+    // One resize and a straight copy: a notice can run to many thousand lines.
+    const qsizetype at = text.size();
+    text.resize(at + open.size() + escapedSize(who.player) + middle.size() + escapedSize(who.server)
+                + close.size());
+    QChar *out = text.data() + at;
+    out = put(out, open);
+    out = putEscaped(out, who.player);
+    out = put(out, middle);
+    out = putEscaped(out, who.server);
+    put(out, close);
 }
 
 namespace {
@@ -105,6 +133,15 @@ public:
         }
     }
 
+    void prefetch(size_t hash) const
+    {
+#if defined(__GNUC__)
+        __builtin_prefetch(&m_slots[hash & m_mask]);
+#else
+        Q_UNUSED(hash);
+#endif
+    }
+
 private:
     std::vector<Slot> m_slots;
     size_t m_mask = 0;
@@ -126,33 +163,54 @@ Notice compare(const QStringList &now, const QStringList &before)
         return notice;
     bool arrived = false;
 
+    // The hashes first, in one pass down each list, so that the lookups
+    // after it can ask for their slots a few entries ahead: with a hundred
+    // thousand entries the tables outgrow the cache, and waiting for memory
+    // would cost more than all the rest.
+    std::vector<size_t> beforeHash(size_t(before.size()));
+    for (qsizetype i = 0; i < before.size(); ++i)
+        beforeHash[size_t(i)] = lines::textHash(before.at(i));
+    std::vector<size_t> nowHash(size_t(now.size()));
+    std::vector<Split> nowSplit(size_t(now.size()));
+    std::vector<size_t> nowSplitHash(size_t(now.size()));
+    // A stay or arrival line is about fifty characters besides the entry.
+    qsizetype textSize = 0;
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        const QString &e = now.at(i);
+        nowHash[size_t(i)] = lines::textHash(e);
+        nowSplit[size_t(i)] = split(e);
+        nowSplitHash[size_t(i)] = hashOf(nowSplit[size_t(i)]);
+        textSize += e.size() + 50;
+    }
+    constexpr size_t ahead = 8;
+
     PositionTable beforeCount(before.size());
     for (qsizetype i = 0; i < before.size(); ++i) {
+        if (size_t(i) + ahead < beforeHash.size())
+            beforeCount.prefetch(beforeHash[size_t(i) + ahead]);
         const QString &b = before.at(i);
-        const size_t hash = lines::textHash(b);
+        const size_t hash = beforeHash[size_t(i)];
         PositionTable::Slot &slot = beforeCount.find(hash, [&](qsizetype j) { return before.at(j) == b; });
         if (slot.position < 0)
             slot = {quint32(hash), qint32(i), 0};
         ++slot.count;
     }
 
-    std::vector<Split> nowSplit;
-    nowSplit.reserve(size_t(now.size()));
     PositionTable nowSplitAt(now.size());
-    // A stay or arrival line is about fifty characters besides the entry.
-    qsizetype textSize = 0;
-    for (const QString &e : now)
-        textSize += e.size() + 50;
     notice.text.reserve(textSize);
-    for (const QString &e : now) {
-        const Split who = split(e);
-        nowSplit.push_back(who);
-        const size_t whoHash = hashOf(who);
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        if (size_t(i) + ahead < nowHash.size()) {
+            nowSplitAt.prefetch(nowSplitHash[size_t(i) + ahead]);
+            beforeCount.prefetch(nowHash[size_t(i) + ahead]);
+        }
+        const QString &e = now.at(i);
+        const Split &who = nowSplit[size_t(i)];
+        const size_t whoHash = nowSplitHash[size_t(i)];
         PositionTable::Slot &at = nowSplitAt.find(whoHash, [&](qsizetype j) { return nowSplit[size_t(j)] == who; });
         if (at.position < 0)
-            at = {quint32(whoHash), qint32(nowSplit.size() - 1), 1};
-        const int equal = beforeCount.find(lines::textHash(e), [&](qsizetype j) { return before.at(j) == e; }).count;
-        for (int i = 0; i < equal; ++i)
+            at = {quint32(whoHash), qint32(i), 1};
+        const int equal = beforeCount.find(nowHash[size_t(i)], [&](qsizetype j) { return before.at(j) == e; }).count;
+        for (int k = 0; k < equal; ++k)
             appendLine(notice.text, LineKind::Stay, who);
         if (equal == 0) {
             appendLine(notice.text, LineKind::Arrival, who);
@@ -160,9 +218,16 @@ Notice compare(const QStringList &now, const QStringList &before)
         }
     }
 
-    for (const QString &b : before) {
-        const Split who = split(b);
-        if (nowSplitAt.find(hashOf(who), [&](qsizetype j) { return nowSplit[size_t(j)] == who; }).position < 0)
+    std::vector<Split> beforeSplit(size_t(before.size()));
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        beforeSplit[size_t(i)] = split(before.at(i));
+        beforeHash[size_t(i)] = hashOf(beforeSplit[size_t(i)]);
+    }
+    for (size_t i = 0; i < beforeSplit.size(); ++i) {
+        if (i + ahead < beforeSplit.size())
+            nowSplitAt.prefetch(beforeHash[i + ahead]);
+        const Split &who = beforeSplit[i];
+        if (nowSplitAt.find(beforeHash[i], [&](qsizetype j) { return nowSplit[size_t(j)] == who; }).position < 0)
             appendLine(notice.text, LineKind::Departure, who);
     }
 

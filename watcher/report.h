@@ -95,8 +95,8 @@ private:
     QStringView decode(QByteArrayView line);
 
     QString m_server;
-    // The line being read. Its buffer is kept from line to line, so that a
-    // report of many thousand lines is not as many thousand allocations.
+    // Holds the line being read, at its start. Kept from line to line, so
+    // that a report of many thousand lines is not as many thousand allocations.
     QString m_text;
     QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
 };
