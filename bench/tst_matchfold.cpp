@@ -1,4 +1,5 @@
 #include "lines.h"
+#include "presence.h"
 #include "report.h"
 #include "watchlist.h"
 
@@ -152,22 +153,39 @@ void tst_matchfold::decodingAtRandom()
 {
     // Bytes that make UTF-8 go wrong in every way it can: stray and missing
     // continuations, overlong forms, surrogates, a byte order mark.
-    const QByteArray pool("a\t \xc2\xc3\xdf\xe0\xe1\xed\xef\xbb\xbf\xf0\xf4\xf5\xff\x80\x9f\xa0\x90\x8f", 23);
+    const QByteArray pool("a\t []\xc2\xc3\xdf\xe0\xe1\xed\xef\xbb\xbf\xf0\xf4\xf5\xff\x80\x9f\xa0\x90\x8f");
+    // Names that come out of broken bytes.
+    const watchlist::Matcher watched({u"[\ufffd]"_s, u"\ufffd"_s, u"a\ufffd"_s, u"\ufeff"_s});
     std::mt19937 random(7);
     report::Reader reader;
-    const watchlist::Matcher nobody({u"[\u0001]"_s});
     QStringList entries;
     QByteArray traces;
+    int found = 0;
     for (int i = 0; i < 200000; ++i) {
-        QByteArray name;
+        QByteArray text;
         for (int n = 1 + int(random() % 8); n > 0; --n)
-            name += pool.at(int(random() % pool.size()));
-        const QByteArray line = "SERVER 1; t " + name + '\n';
-        const auto expected = report::serverName(lines::utf8Text(line));
-        if (reader.readLine(line, nobody, entries, traces) != expected.has_value()
-            || (expected && reader.server() != *expected))
+            text += pool.at(int(random() % pool.size()));
+        const bool server = random() % 2;
+        const QByteArray line = (server ? "SERVER 1; t " : "CLIENTS 1; ") + text + '\n';
+        const QString decoded = lines::utf8Text(line);
+
+        QStringList expected;
+        const auto list = report::playerList(decoded);
+        const auto name = report::serverName(decoded);
+        if (list) {
+            report::forEachPlayer(*list, [&](QStringView player) {
+                if (watched.isWatched(player))
+                    expected.append(presence::entry(player, reader.server()));
+            });
+        }
+        entries.clear();
+        const bool recognised = reader.readLine(line, watched, entries, traces);
+        found += entries.size();
+        if (recognised != (server ? name.has_value() : list.has_value()) || entries != expected
+            || (server && name && reader.server() != *name))
             QFAIL(qPrintable(u"line %1"_s.arg(QString::fromLatin1(line.toHex()))));
     }
+    QVERIFY(found > 1000);
 }
 
 QTEST_GUILESS_MAIN(tst_matchfold)
