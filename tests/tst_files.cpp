@@ -239,7 +239,7 @@ void tst_files::damagedWatchList()
     const bool peakKnown = memory.start();
     SilencedOutput silenced;
     lookOut watcher(nullptr, options);
-    if (peakKnown)
+    if (peakKnown && memoryIsJudged)
         QVERIFY2(memory.growth() < memoryBound, qPrintable(u"reading took %1 MB"_s.arg(memory.growth() / MB)));
 
     for (const QString &name : {u"Sam"_s, u"Kira"_s})
@@ -279,7 +279,7 @@ void tst_files::damagedConfig()
     PeakMemory memory;
     const bool peakKnown = memory.start();
     iTray tray(nullptr, dir.path());
-    if (peakKnown)
+    if (peakKnown && memoryIsJudged)
         QVERIFY2(memory.growth() < memoryBound, qPrintable(u"reading took %1 MB"_s.arg(memory.growth() / MB)));
 
     const bool soundOn = saved.isNull() || saved.contains("PLAY_SOUND = TRUE");

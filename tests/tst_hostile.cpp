@@ -217,7 +217,11 @@ void tst_hostile::hostileLobby_data()
 
     QTest::newRow("a line that never ends")
         << Hostile::stream("SERVER 1; a Arena\nCLIENTS 2; Sam\tKi", "x") << noReport;
-    QTest::newRow("an endless stream of valid lines") << Hostile::stream({}, before) << noReport;
+    // A lobby's text, over and over: two watched players among twenty-five.
+    QByteArray crowd = "SERVER 3; c Lagoon\nCLIENTS 22; Zed";
+    for (int i = 1; i <= 21; ++i)
+        crowd += "\tPlayer" + QByteArray::number(i);
+    QTest::newRow("an endless stream of valid lines") << Hostile::stream({}, before + crowd + '\n') << noReport;
     QTest::newRow("an endless stream of lines about nobody")
         << Hostile::stream({}, "SERVER 1; a Arena\nCLIENTS 2; Nobody\tNoone\n") << noReport;
     QTest::newRow("one byte every 100 ms, never closed") << Hostile::drip(after) << noReport;
@@ -326,7 +330,9 @@ void tst_hostile::hostileLobby()
         QTRY_VERIFY_WITH_TIMEOUT(watcher.state() == QAbstractSocket::UnconnectedState, 10000);
     }
     const qint64 growth = memory.growth();
-    if (!peakKnown) {
+    if (!memoryIsJudged) {
+        qInfo("peak memory growth %.1f MB, not judged under AddressSanitizer", double(growth) / (1024 * 1024));
+    } else if (!peakKnown) {
         qWarning("no peak resident memory from /proc/self: the memory bound goes unchecked");
     } else {
         qInfo("peak memory growth %.1f MB", double(growth) / (1024 * 1024));
