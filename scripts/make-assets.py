@@ -196,9 +196,17 @@ def mix(total_seconds, parts):
     return out
 
 
+# Silence after the sound. QSoundEffect on PulseAudio stops its stream as soon
+# as it has handed over the last sample, dropping the ~150 ms the server still
+# holds in its buffer; the tail it drops must be silence, not the sound.
+TAIL_SECONDS = 0.3
+
+
 def write_wav(path, samples, peak_db=-4.0):
-    """16-bit signed PCM, mono, 44.1 kHz, normalised to peak_db dBFS."""
+    """16-bit signed PCM, mono, 44.1 kHz, normalised to peak_db dBFS, followed
+    by TAIL_SECONDS of silence."""
     scale = 10 ** (peak_db / 20) * 32767 / max(abs(v) for v in samples)
+    samples = samples + [0.0] * int(TAIL_SECONDS * RATE)
     data = struct.pack("<%dh" % len(samples), *(round(v * scale) for v in samples))
     with wave.open(path, "wb") as w:
         w.setnchannels(1)
@@ -212,8 +220,8 @@ def info_sound():
 
 
 def important_sound():
-    notes = [(0.00, 659.3), (0.13, 784.0), (0.26, 1046.5)]   # E5, G5, C6
-    return mix(0.75, [(start, note(f, 0.75 - start, 0.22)) for start, f in notes])
+    notes = [(0.00, 659.3), (0.12, 784.0), (0.24, 1046.5)]   # E5, G5, C6
+    return mix(0.65, [(start, note(f, 0.65 - start, 0.2)) for start, f in notes])
 
 
 # --- main -----------------------------------------------------------------------
