@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSaveFile>
@@ -84,9 +85,7 @@ void iTray::parseClick(QSystemTrayIcon::ActivationReason reason)
 
 void iTray::parseConfig()
 {
-    // Not QIODevice::Text: it would drop every carriage return, and only one
-    // right before a line feed is a line end.
-    if (!configFile.open(QIODevice::ReadOnly))
+    if (!lines::openRegularFile(configFile))
         return;
     lines::forEachFileLine(configFile, [this](const QString &line) { parseConfigLine(line); });
     configFile.close();
@@ -105,10 +104,20 @@ void iTray::saveConfig()
 {
     // Written beside the old file and put in its place only once complete, so
     // a full disk or a crash never leaves the user without settings.
+    // A folder, pipe or device in its place is the user's doing; leave it be.
+    const QFileInfo existing(configFile.fileName());
+    if (existing.exists() && !existing.isFile())
+        return;
     QSaveFile save(configFile.fileName());
     if (!save.open(QIODevice::WriteOnly | QIODevice::Text))
         return;
-    save.write(settings::fileText({playSound, autoShow, showTime}));
+    // Flushed here, since commit() in Qt 6.4 takes a flush that failed for
+    // want of space for success and puts an empty file in the old one's place.
+    const QByteArray text = settings::fileText({playSound, autoShow, showTime});
+    if (save.write(text) != text.size() || !save.flush()) {
+        save.cancelWriting();
+        return;
+    }
     save.commit();
 }
 

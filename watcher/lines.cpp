@@ -1,5 +1,7 @@
 #include "lines.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 
 namespace lines {
@@ -61,6 +63,13 @@ void forEachFileLine(QIODevice &file, const std::function<void(const QString &)>
         splitter.feed(chunk, got, take);
     if (!splitter.rest().isEmpty())
         take(splitter.rest());
+}
+
+bool openRegularFile(QFile &file)
+{
+    // Not QIODevice::Text: it would drop every carriage return, and only one
+    // right before a line feed is a line end.
+    return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly);
 }
 
 } // namespace lines

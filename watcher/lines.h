@@ -9,6 +9,8 @@
 
 class QIODevice;
 
+class QFile;
+
 namespace lines {
 
 // A line longer than this is dropped whole, up to its line feed. Nothing the
@@ -110,5 +112,10 @@ private:
 // either line end read alike; any other carriage return is kept. A last line
 // without a line feed is handed over without one.
 void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line);
+
+// Opens a hand-edited file for reading, unless it is not a regular file: a
+// named pipe would wait for a writer forever and a link to a device could
+// read without end.
+bool openRegularFile(QFile &file);
 
 } // namespace lines

@@ -56,9 +56,7 @@ lookOut::~lookOut()
 
 void lookOut::parseConfig()
 {
-    // Not QIODevice::Text: it would drop every carriage return, and only one
-    // right before a line feed is a line end.
-    if (!listFile.open(QIODevice::ReadOnly))
+    if (!lines::openRegularFile(listFile))
         return;
     lines::forEachFileLine(listFile, [this](const QString &line) { parseConfigLine(line); });
     listFile.close();
