@@ -6,6 +6,12 @@
 
 #include <iostream>
 
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 QHostAddress WatcherOptions::defaultLobbyAddress()
@@ -20,6 +26,24 @@ void trace(const QString &text)
 {
     const QByteArray bytes = text.toLatin1();
     std::cout.write(bytes.constData(), bytes.size());
+}
+
+// Whether the lobby reset the connection rather than closing it. Qt reports
+// both as the same remote close, so a report cut off by a crashing lobby
+// right after a line feed would read as a whole one. The kernel still tells
+// them apart while the socket is open: a reset closes it at once, a close
+// leaves it waiting for our side.
+bool resetByPeer(qintptr socket)
+{
+#ifdef Q_OS_LINUX
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return socket >= 0 && getsockopt(int(socket), IPPROTO_TCP, TCP_INFO, &info, &size) == 0
+        && info.tcpi_state == TCP_CLOSE;
+#else
+    Q_UNUSED(socket);
+    return false;
+#endif
 }
 
 } // namespace
@@ -83,8 +107,10 @@ void lookOut::connectToLobby()
         m_abandoning = false;
     }
     m_splitter.reset();
+    m_reader.newReport();
     m_received = 0;
     m_recognised = false;
+    m_reset = false;
     connectToHost(m_options.lobbyAddress, m_options.lobbyPort, ReadWrite);
 }
 
@@ -95,15 +121,14 @@ void lookOut::analizeInfo()
         return;
     // Whatever the socket still holds belongs to this report.
     processPackage();
-    if (m_received > maxReportSize)
+    if (m_received > maxReportSize || m_reader.overflowed())
         return;
 
     // A connection closed at once, one that brought nothing but noise, or
-    // one cut off in the middle of a line (a reset looks like an ordinary
-    // close to the socket) is no report: comparing it would tell the user that
-    // everyone left. The poll is over all the same, and the next one comes
-    // at its usual time.
-    if (m_recognised && !m_splitter.inLine()) {
+    // one cut off, in the middle of a line or by a reset, is no report:
+    // comparing it would tell the user that everyone left. The poll is over
+    // all the same, and the next one comes at its usual time.
+    if (m_recognised && !m_splitter.inLine() && !m_reset) {
         const presence::Notice notice = presence::compare(onlineNow, onlineBefore);
         if (notice.kind == presence::Notice::Important)
             emit newImportantInfo(notice.text);
@@ -118,6 +143,8 @@ void lookOut::analizeInfo()
 
 void lookOut::processPackage()
 {
+    if (resetByPeer(socketDescriptor()))
+        m_reset = true;
     char chunk[64 * 1024];
     while (bytesAvailable() > 0) {
         const qint64 got = read(chunk, sizeof chunk);
@@ -129,6 +156,10 @@ void lookOut::processPackage()
             return;
         }
         m_splitter.feed(chunk, got, [this](QByteArrayView line) { handleLine(line); });
+        if (m_reader.overflowed()) {
+            abandonPoll();
+            return;
+        }
     }
 }
 

@@ -40,7 +40,8 @@ public:
     ~lookOut() override;
 
     // Bounds on one report. A line past the first is dropped; a poll past the
-    // second is given up without telling the user anything.
+    // second, or past the bounds on watched seats of report::Reader, is given
+    // up without telling the user anything.
     static constexpr qsizetype maxLineLength = lines::maxLineLength;
     static constexpr qint64 maxReportSize = 64 * 1024 * 1024;
 
@@ -76,4 +77,5 @@ private:
     qint64 m_received = 0;   // bytes of the current poll
     bool m_recognised = false; // the current poll has read a server or clients line
     bool m_abandoning = false; // the connection being closed carries no report
+    bool m_reset = false;      // the lobby reset the connection of the current poll
 };

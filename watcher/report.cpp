@@ -112,6 +112,13 @@ QStringView Reader::decode(QByteArrayView line)
     return QStringView(start, end - start);
 }
 
+void Reader::newReport()
+{
+    m_seats = 0;
+    m_seatText = 0;
+    m_overflowed = false;
+}
+
 bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QStringList &entries,
                       QByteArray &traces)
 {
@@ -133,8 +140,13 @@ bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QS
     if (watched.isEmpty())
         return true;
     forEachPlayer(*players, [&](QStringView name) {
-        if (!watched.isWatched(name))
+        if (m_overflowed || !watched.isWatched(name))
             return;
+        m_seatText += name.size() + m_server.size();
+        if (++m_seats > maxSeats || m_seatText > maxSeatText) {
+            m_overflowed = true;
+            return;
+        }
         appendLatin1(traces, name);
         traces.append(" on ");
         appendLatin1(traces, m_server);

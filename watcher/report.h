@@ -91,6 +91,17 @@ public:
 
     const QString &server() const { return m_server; }
 
+    // Bounds on the watched seats of one report. No lobby seats the players
+    // of a watch list ten thousand times; one that does is not believed, and
+    // the seats past the bound are neither kept nor traced.
+    static constexpr qsizetype maxSeats = 10000;
+    static constexpr qsizetype maxSeatText = 4 * 1024 * 1024; // characters of player and server names
+
+    // Starts counting towards the bounds afresh. The current server stays.
+    void newReport();
+    // Whether the report read since newReport() went past a bound.
+    bool overflowed() const { return m_overflowed; }
+
 private:
     QStringView decode(QByteArrayView line);
 
@@ -99,6 +110,9 @@ private:
     // that a report of many thousand lines is not as many thousand allocations.
     QString m_text;
     QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
+    qsizetype m_seats = 0;
+    qsizetype m_seatText = 0;
+    bool m_overflowed = false;
 };
 
 } // namespace report
