@@ -78,6 +78,12 @@ void tst_report::report_data()
         QList<QByteArray>{"SERVER 1; a Arena\nCLIENTS 1; Kira"} + QList<QByteArray>(5, QByteArray(300 * 1024, 'x'))
             + QList<QByteArray>{"\nCLIENTS 1; Sam\n"},
         "Sam on Arena\n");
+
+    const qsizetype most = report::Reader::maxSeats;
+    const QByteArray seats = "SERVER 1; a A\nCLIENTS 1; " + QByteArray("Sam\t").repeated(most - 1) + "Sam\n";
+    row("as many watched seats as a report may hold", {seats}, QByteArray("Sam on A\n").repeated(most));
+    row("one watched seat more gives the report up", {seats + "CLIENTS 1; Kira\n"},
+        QByteArray("Sam on A\n").repeated(most), false);
 }
 
 void tst_report::report()

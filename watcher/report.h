@@ -91,11 +91,11 @@ public:
 
     const QString &server() const { return m_server; }
 
-    // Bounds on the watched seats of one report. No lobby seats the players
-    // of a watch list ten thousand times; one that does is not believed, and
-    // the seats past the bound are neither kept nor traced.
-    static constexpr qsizetype maxSeats = 10000;
-    static constexpr qsizetype maxSeatText = 4 * 1024 * 1024; // characters of player and server names
+    // Bounds on the watched seats of one report, ten times what a huge lobby
+    // with a watch list of clan tags shows. A report past them is not
+    // believed, and the seats past the bound are neither kept nor traced.
+    static constexpr qsizetype maxSeats = 100000;
+    static constexpr qsizetype maxSeatText = 8 * 1024 * 1024; // characters of player and server names
 
     // Starts counting towards the bounds afresh. The current server stays.
     void newReport();
