@@ -36,11 +36,18 @@ iTray::iTray(QObject *, const QString &folder)
     connect(bubble.get(), &iBubble::visibleState, this, &iTray::setNormalIcon);
 
     // The sounds load in the background and play without waiting; a missing
-    // file or a missing sound device makes them silent, nothing more.
-    infoSound = std::make_unique<QSoundEffect>();
-    infoSound->setSource(QUrl::fromLocalFile(file("/wav/info.wav")));
-    importantSound = std::make_unique<QSoundEffect>();
-    importantSound->setSource(QUrl::fromLocalFile(file("/wav/importantinfo.wav")));
+    // file or a missing sound device makes them silent, nothing more. A file
+    // that is not there is not handed to Qt at all: its failed load leaves
+    // work behind in Qt's sample cache that is never cleaned up.
+    const auto sound = [this](const char *name) {
+        auto effect = std::make_unique<QSoundEffect>();
+        const QString path = file(name);
+        if (QFileInfo(path).isFile())
+            effect->setSource(QUrl::fromLocalFile(path));
+        return effect;
+    };
+    infoSound = sound("/wav/info.wav");
+    importantSound = sound("/wav/importantinfo.wav");
 
     show();
 }
