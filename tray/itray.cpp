@@ -109,12 +109,13 @@ void iTray::parseConfigLine(const QString &line)
 
 void iTray::saveConfig()
 {
-    // Written beside the old file and put in its place only once complete, so
-    // a full disk or a crash never leaves the user without settings.
-    // A folder, pipe or device in its place is the user's doing; leave it be.
+    // A folder, pipe or device where the file should be is the user's doing;
+    // it is left as it is.
     const QFileInfo existing(configFile.fileName());
     if (existing.exists() && !existing.isFile())
         return;
+    // Written beside the old file and put in its place only once complete, so
+    // a full disk or a crash never leaves the user without settings.
     QSaveFile save(configFile.fileName());
     if (!save.open(QIODevice::WriteOnly | QIODevice::Text))
         return;

@@ -7,9 +7,8 @@
 #include <cstring>
 #include <functional>
 
-class QIODevice;
-
 class QFile;
+class QIODevice;
 
 namespace lines {
 
