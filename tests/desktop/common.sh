@@ -15,8 +15,18 @@ wait_for() {
 
 pids=()
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    # Last started, first stopped: the programs end before the X server
+    # they are drawing on.
+    local i pid tries
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        pid=${pids[i]}
+        kill "$pid" 2>/dev/null || continue
+        for ((tries = 0; tries < 50; tries++)); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+    done
     wait 2>/dev/null || true
     [ -n "${work:-}" ] && rm -rf "$work"
 }
