@@ -74,11 +74,12 @@ QStringList readReport(QByteArrayView report, const watchlist::Matcher &watched)
     constexpr qsizetype chunk = 64 * 1024; // what lookOut::processPackage reads at once
     lines::Splitter splitter;
     report::Reader reader;
+    QString server;
     QStringList entries;
     QByteArray traces;
     for (qsizetype at = 0; at < report.size(); at += chunk) {
         splitter.feed(report.data() + at, std::min(chunk, report.size() - at), [&](QByteArrayView line) {
-            reader.readLine(line, watched, entries, traces);
+            reader.readLine(line, watched, server, entries, traces);
             if (!traces.isEmpty())
                 traces.resize(0);
         });

@@ -165,7 +165,7 @@ void lookOut::processPackage()
 
 void lookOut::handleLine(QByteArrayView line)
 {
-    if (m_reader.readLine(line, matcher(), onlineNow, m_traces))
+    if (m_reader.readLine(line, matcher(), currentServer, onlineNow, m_traces))
         m_recognised = true;
     if (!m_traces.isEmpty()) {
         std::cout.write(m_traces.constData(), m_traces.size());

@@ -62,6 +62,7 @@ private:
     void abandonPoll();
     const watchlist::Matcher &matcher();
 
+    QString currentServer;
     QStringList watchList;
     QStringList onlineNow;
     QStringList onlineBefore;
@@ -72,7 +73,7 @@ private:
     watchlist::Matcher m_matcher;
     qsizetype m_matcherEntries = -1; // how much of watchList m_matcher was built from
     lines::Splitter m_splitter;
-    report::Reader m_reader; // knows the current server, from one report to the next too
+    report::Reader m_reader;
     QByteArray m_traces;     // of the line just read, kept to spare an allocation per line
     qint64 m_received = 0;   // bytes of the current poll
     bool m_recognised = false; // the current poll has read a server or clients line

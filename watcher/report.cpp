@@ -119,8 +119,8 @@ void Reader::newReport()
     m_overflowed = false;
 }
 
-bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QStringList &entries,
-                      QByteArray &traces)
+bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QString &server,
+                      QStringList &entries, QByteArray &traces)
 {
     // Both kinds of line start with an ASCII keyword, so every other line is
     // passed over without being decoded.
@@ -128,8 +128,8 @@ bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QS
         const auto name = serverName(decode(line));
         if (!name)
             return false;
-        m_server.resize(name->size());
-        std::copy(name->begin(), name->end(), m_server.begin());
+        server.resize(name->size());
+        std::copy(name->begin(), name->end(), server.begin());
         return true;
     }
     if (!line.startsWith("CLIENTS "))
@@ -142,16 +142,16 @@ bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QS
     forEachPlayer(*players, [&](QStringView name) {
         if (m_overflowed || !watched.isWatched(name))
             return;
-        m_seatText += name.size() + m_server.size();
+        m_seatText += name.size() + server.size();
         if (++m_seats > maxSeats || m_seatText > maxSeatText) {
             m_overflowed = true;
             return;
         }
         appendLatin1(traces, name);
         traces.append(" on ");
-        appendLatin1(traces, m_server);
+        appendLatin1(traces, server);
         traces.append('\n');
-        entries.append(presence::entry(name, m_server));
+        entries.append(presence::entry(name, server));
     });
     return true;
 }

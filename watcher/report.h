@@ -75,21 +75,20 @@ void forEachPlayer(QStringView list, Sink &&name)
 
 // Reads a report one line at a time, as the watcher gets it, and keeps what
 // it says about the watched players. The same reader serves every report of
-// a watcher: a clients line before any server line of a report belongs to
-// the server named last in an earlier one.
+// a watcher.
 class Reader final
 {
 public:
     // Reads one line, line feed included. A server line makes its server the
-    // current one. A clients line appends, for each watched player on it, in
-    // order and duplicates included, a presence entry to `entries` and the
-    // line "<player> on <server>\n" in Latin-1 ("?" for any other character)
-    // to `traces`. Other lines change nothing. Tells whether the line was a
-    // server or a clients line.
-    bool readLine(QByteArrayView line, const watchlist::Matcher &watched, QStringList &entries,
-                  QByteArray &traces);
-
-    const QString &server() const { return m_server; }
+    // current one, `server`; the caller keeps it from report to report, so a
+    // clients line before any server line of a report belongs to the server
+    // named last in an earlier one. A clients line appends, for each watched
+    // player on it, in order and duplicates included, a presence entry to
+    // `entries` and the line "<player> on <server>\n" in Latin-1 ("?" for any
+    // other character) to `traces`. Other lines change nothing. Tells whether
+    // the line was a server or a clients line.
+    bool readLine(QByteArrayView line, const watchlist::Matcher &watched, QString &server,
+                  QStringList &entries, QByteArray &traces);
 
     // Bounds on the watched seats of one report, ten times what a huge lobby
     // with a watch list of clan tags shows. A report past them is not
@@ -97,7 +96,7 @@ public:
     static constexpr qsizetype maxSeats = 100000;
     static constexpr qsizetype maxSeatText = 8 * 1024 * 1024; // characters of player and server names
 
-    // Starts counting towards the bounds afresh. The current server stays.
+    // Starts counting towards the bounds afresh, for the next report.
     void newReport();
     // Whether the report read since newReport() went past a bound.
     bool overflowed() const { return m_overflowed; }
@@ -105,7 +104,6 @@ public:
 private:
     QStringView decode(QByteArrayView line);
 
-    QString m_server;
     // Holds the line being read, at its start. Kept from line to line, so
     // that a report of many thousand lines is not as many thousand allocations.
     QString m_text;
