@@ -47,7 +47,7 @@ void unregister()
 QString entryPath()
 {
     QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
-    // The base directory specification says a relative path is to be ignored.
+    // XDG base directories must be absolute; a relative one is ignored.
     if (config.isEmpty() || QDir::isRelativePath(config))
         config = QDir::homePath() + u"/.config"_s;
     return config + u"/autostart/lookout.desktop"_s;
