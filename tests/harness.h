@@ -5,6 +5,9 @@
 
 #include <iostream>
 
+// What the long-running and hostile tests share: memory figures from the
+// kernel, and a way to keep the watcher's traces off their output.
+
 #if defined(__SANITIZE_ADDRESS__)
 #define LOOKOUT_ASAN 1
 #elif defined(__has_feature)
@@ -21,9 +24,6 @@ constexpr bool memoryIsJudged = false;
 #else
 constexpr bool memoryIsJudged = true;
 #endif
-
-// What the long-running and hostile tests share: memory figures from the
-// kernel, and a way to keep the watcher's traces off their output.
 
 // Resident memory from /proc/self/status, in bytes; -1 where there is none.
 inline qint64 statusBytes(const char *field)

@@ -121,7 +121,7 @@ void lookOut::analizeInfo()
         return;
     // Whatever the socket still holds belongs to this report.
     processPackage();
-    if (m_received > maxReportSize || m_reader.overflowed())
+    if (pastBounds())
         return;
 
     // A connection closed at once, one that brought nothing but noise, or
@@ -151,16 +151,18 @@ void lookOut::processPackage()
         if (got <= 0)
             return;
         m_received += got;
-        if (m_received > maxReportSize) {
-            abandonPoll();
-            return;
-        }
-        m_splitter.feed(chunk, got, [this](QByteArrayView line) { handleLine(line); });
-        if (m_reader.overflowed()) {
+        if (m_received <= maxReportSize)
+            m_splitter.feed(chunk, got, [this](QByteArrayView line) { handleLine(line); });
+        if (pastBounds()) {
             abandonPoll();
             return;
         }
     }
+}
+
+bool lookOut::pastBounds() const
+{
+    return m_received > maxReportSize || m_reader.overflowed();
 }
 
 void lookOut::handleLine(QByteArrayView line)

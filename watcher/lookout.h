@@ -60,6 +60,7 @@ public slots:
 private:
     void handleLine(QByteArrayView line);
     void abandonPoll();
+    bool pastBounds() const; // the current poll went past a bound and is given up
     const watchlist::Matcher &matcher();
 
     QString currentServer;
