@@ -17,7 +17,9 @@ int main(int argc, char *argv[])
 
     auto tray = std::make_unique<iTray>(app.get());
     auto watcher = std::make_unique<lookOut>(app.get());
-    tray->showNoticesOf(watcher.get());
+    // The watcher and the tray know nothing of each other; they meet here.
+    QObject::connect(watcher.get(), &lookOut::newInfo, tray.get(), iTray::infoSlot());
+    QObject::connect(watcher.get(), &lookOut::newImportantInfo, tray.get(), iTray::importantInfoSlot());
 
     const int result = app->exec();
     watcher.reset();

@@ -36,7 +36,8 @@ int main(int argc, char *argv[])
 
     auto tray = std::make_unique<iTray>(app.get());
     auto watcher = std::make_unique<lookOut>(app.get(), options);
-    tray->showNoticesOf(watcher.get());
+    QObject::connect(watcher.get(), &lookOut::newInfo, tray.get(), iTray::infoSlot());
+    QObject::connect(watcher.get(), &lookOut::newImportantInfo, tray.get(), iTray::importantInfoSlot());
 
     const int result = app->exec();
     watcher.reset();

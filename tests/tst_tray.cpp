@@ -16,6 +16,24 @@
 
 using namespace Qt::StringLiterals;
 
+// Stands in for the watcher: the same two signals, joined to the tray as main
+// joins the watcher's.
+class NoticeSource : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit NoticeSource(iTray *tray)
+    {
+        connect(this, &NoticeSource::newInfo, tray, iTray::infoSlot());
+        connect(this, &NoticeSource::newImportantInfo, tray, iTray::importantInfoSlot());
+    }
+
+signals:
+    void newInfo(const QString &text);
+    void newImportantInfo(const QString &text);
+};
+
 // The tray controller and its bubble, on the offscreen platform: what a
 // notice and a click do.
 class tst_tray : public QObject
@@ -52,6 +70,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<iTray> m_tray;
+    std::unique_ptr<NoticeSource> m_source;
     QImage m_normal;
     QImage m_info;
 };
@@ -79,6 +98,7 @@ void tst_tray::init()
 
 void tst_tray::cleanup()
 {
+    m_source.reset();
     m_tray.reset();
     m_dir.reset();
 }
@@ -91,6 +111,7 @@ void tst_tray::start(const QByteArray &config)
         file.write(config);
     }
     m_tray = std::make_unique<iTray>(nullptr, m_dir->path());
+    m_source = std::make_unique<NoticeSource>(m_tray.get());
 }
 
 iBubble *tst_tray::bubble() const
@@ -108,7 +129,10 @@ QImage tst_tray::iconShown() const
 
 void tst_tray::notice(const QString &text, bool important)
 {
-    QMetaObject::invokeMethod(m_tray.get(), important ? "newImportantInfo" : "newInfo", Q_ARG(QString, text));
+    if (important)
+        emit m_source->newImportantInfo(text);
+    else
+        emit m_source->newInfo(text);
 }
 
 QAction *tst_tray::action(const QString &text) const
@@ -310,7 +334,8 @@ void tst_tray::noticeIsHandledWithinTheEmission()
     options.lobbyPort = 1;
     options.folder = m_dir->path();
     lookOut watcher(nullptr, options);
-    m_tray->showNoticesOf(&watcher);
+    QObject::connect(&watcher, &lookOut::newInfo, m_tray.get(), iTray::infoSlot());
+    QObject::connect(&watcher, &lookOut::newImportantInfo, m_tray.get(), iTray::importantInfoSlot());
 
     emit watcher.newImportantInfo(u"Sam arrived"_s);
     QVERIFY(bubble()->isVisible());
@@ -330,7 +355,7 @@ void tst_tray::aboutBoxLeavesTheProgramRunning()
             box->accept();
         }
     });
-    QMetaObject::invokeMethod(m_tray.get(), "about");
+    action(u"About"_s)->trigger();
     QCOMPARE(title, u"Lookout 1.2"_s);
     QCOMPARE(text, u"Made by Tarnwick."_s);
     notice(u"still here"_s);

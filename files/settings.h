@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QStringView>
 
 // The user's three settings and the text of config.cfg that holds them:
@@ -27,5 +28,13 @@ void applyLine(Values &values, QStringView line);
 
 // The whole file as saved: seven lines, the last without a line feed.
 QByteArray fileText(const Values &values);
+
+// Writes fileText(values) to the file at `path`; true once it is all on disk
+// (flushed). Where the folder takes new files, the text is written beside the
+// old file and put in its place only when complete; where only the file itself
+// can be written (a shared or system install), it is written in place. Either
+// way a save that fails leaves the old file as it was, and a folder, pipe or
+// device where the file should be is left alone.
+bool save(const QString &path, const Values &values);
 
 } // namespace settings

@@ -72,4 +72,12 @@ bool openRegularFile(QFile &file)
     return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly);
 }
 
+void readRegularFile(QFile &file, const std::function<void(const QString &)> &line)
+{
+    if (!openRegularFile(file))
+        return;
+    forEachFileLine(file, line);
+    file.close();
+}
+
 } // namespace lines

@@ -117,4 +117,8 @@ void forEachFileLine(QIODevice &file, const std::function<void(const QString &)>
 // read without end.
 bool openRegularFile(QFile &file);
 
+// Hands each line of a hand-edited file to `line` as forEachFileLine does and
+// closes it again; a file that is missing or not a regular file hands none.
+void readRegularFile(QFile &file, const std::function<void(const QString &)> &line);
+
 } // namespace lines
