@@ -3,6 +3,19 @@
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 pass() { echo "ok - $*"; }
+# A test that cannot run here is skipped, not failed: ctest counts 77 as a skip.
+skip() { echo "SKIP: $*"; exit 77; }
+# need COMMAND...: skips the test unless every COMMAND is installed
+# (scripts/install-deps.sh installs them all).
+need() {
+    local command
+    for command; do
+        command -v "$command" >/dev/null 2>&1 || skip "$command is not installed"
+    done
+}
+
+# The lobby address the program was built for; ctest passes it on.
+lobby_address=${LOOKOUT_LOBBY_ADDRESS:-127.0.0.1}
 
 # wait_for SECONDS COMMAND...: runs COMMAND until it succeeds.
 wait_for() {

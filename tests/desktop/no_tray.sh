@@ -7,6 +7,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 . "$(dirname "$0")/common.sh"
+need Xvfb xwininfo stdbuf
 
 start_x 800 600
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
@@ -17,7 +18,7 @@ unset QT_QPA_PLATFORM
 
 mkdir -p "$work/reports"
 printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 1; Sam\n' >"$work/reports/1.txt"
-"$build/lookout-lobby" --reports "$work/reports" >"$work/lobby.out" 2>&1 &
+"$build/lookout-lobby" --address "$lobby_address" --reports "$work/reports" >"$work/lobby.out" 2>&1 &
 pids+=($!)
 wait_for 10 grep -q listening "$work/lobby.out" || fail "lookout-lobby did not start"
 

@@ -7,6 +7,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 . "$(dirname "$0")/common.sh"
+need cpack tar readelf ldd stdbuf pgrep
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/cpack" >"$work/cpack.log" 2>&1 \
     || fail "cpack failed: $(cat "$work/cpack.log")"
@@ -29,7 +30,7 @@ pass "unpacked into '$folder': $got"
 
 mkdir -p "$work/reports"
 printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\tNobody\n' >"$work/reports/1.txt"
-"$build/lookout-lobby" --reports "$work/reports" >"$work/lobby.out" 2>"$work/lobby.err" &
+"$build/lookout-lobby" --address "$lobby_address" --reports "$work/reports" >"$work/lobby.out" 2>"$work/lobby.err" &
 pids+=($!)
 wait_for 10 grep -q listening "$work/lobby.out" || fail "lookout-lobby did not start: $(cat "$work/lobby.err")"
 
@@ -48,6 +49,8 @@ wait "$lookout_pid" || fail "the packaged program did not quit cleanly"
 pass "the packaged program polled the lobby and found Sam"
 
 # The launcher, as a desktop session starts it.
+/usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null \
+    || skip "the launcher needs Debian's python3 with python3-gi (scripts/install-deps.sh installs it)"
 /usr/bin/python3 - "$folder/lookout.desktop" <<'PY' || fail "the launcher did not start"
 import sys
 from gi.repository import Gio

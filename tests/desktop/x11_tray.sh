@@ -9,6 +9,7 @@ build=$(cd "$1" && pwd)
 artefacts=$2
 mkdir -p "$artefacts"
 . "$(dirname "$0")/common.sh"
+need Xvfb trayer xdotool xwininfo xprop import
 
 width=1024 height=768 panel=24
 start_x $width $height
@@ -27,7 +28,7 @@ xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $width, $((height - p
 
 mkdir -p "$work/reports"
 printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\t[AB]Kira\tNobody\n' >"$work/reports/1.txt"
-"$build/lookout-lobby" --reports "$work/reports" >"$work/lobby.log" 2>&1 &
+"$build/lookout-lobby" --address "$lobby_address" --reports "$work/reports" >"$work/lobby.log" 2>&1 &
 pids+=($!)
 wait_for 10 grep -q listening "$work/lobby.log" || fail "lookout-lobby did not start: $(cat "$work/lobby.log")"
 
@@ -76,10 +77,12 @@ pass "screenshot with the bubble and the menu: $artefacts/tray-x11.png"
 
 # The entries in order: About, Auto show, Sound, Autorun, then Quit below a
 # separator. The third is "Sound"; the fifth, "Quit".
+menu_open() { local menu; menu=$(menu_window); [ -n "$menu" ] && is_viewable "$menu"; }
+menu_closed() { ! menu_open; }
 xdotool key Down Down Down Return
-sleep 0.3
+wait_for 10 menu_closed || fail "the menu stayed open after an entry was chosen"
 xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 3
-sleep 0.5
+wait_for 10 menu_open || fail "the right-click menu did not open a second time"
 xdotool key Down Down Down Down Down Return
 for _ in $(seq 100); do kill -0 "$lookout_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$lookout_pid" 2>/dev/null && fail "the fifth menu entry did not quit"
