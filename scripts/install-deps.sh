@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libvulkan-dev
     # tests: the pattern reference, benchmarks, fuzzing and sanitizers
-    qt6-5compat-dev libbenchmark-dev clang libclang-rt-14-dev llvm
+    qt6-5compat-dev libbenchmark-dev clang libclang-rt-14-dev llvm clang-format
     # running: platform plugins and sound
     qt6-qpa-plugins qt6-wayland libqt6multimedia6 gstreamer1.0-plugins-base
     fonts-dejavu-core
