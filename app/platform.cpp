@@ -15,7 +15,7 @@ void preferXWaylandOnWayland(int argc, char *argv[])
             return;
     }
     const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1StringView("wayland")
-                         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const bool xwayland = !qEnvironmentVariableIsEmpty("DISPLAY");
     if (wayland && xwayland)
         qputenv("QT_QPA_PLATFORM", "xcb");

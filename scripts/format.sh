@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-formatted=(app tray files
+formatted=(app tray files/settings.cpp files/settings.h
     tests/tst_settings.cpp tests/tst_autorun.cpp tests/tst_tray.cpp tests/tst_files.cpp tests/tst_endtoend.cpp)
 
 command -v clang-format >/dev/null || { echo "SKIP: clang-format is not installed"; exit 77; }

@@ -22,7 +22,11 @@ QString programOf(QString exec)
     for (qsizetype i = 0; i < exec.size(); ++i) {
         if (exec[i] == u'\\' && i + 1 < exec.size()) {
             const QChar next = exec[++i];
-            unescaped += next == u's' ? u' ' : next == u'n' ? u'\n' : next == u't' ? u'\t' : next == u'r' ? u'\r' : next;
+            unescaped += next == u's' ? u' '
+                : next == u'n'        ? u'\n'
+                : next == u't'        ? u'\t'
+                : next == u'r'        ? u'\r'
+                                      : next;
         } else {
             unescaped += exec[i];
         }

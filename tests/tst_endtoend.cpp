@@ -34,18 +34,19 @@ void tst_endtoend::tracesOfOnePoll()
     const QString program = home.filePath(u"lookout"_s);
     QVERIFY(QFile::copy(QStringLiteral(LOOKOUT_EXE), program));
     QVERIFY(write(home.filePath(u"list.cfg"_s),
-                  "# watched\nLIST += Sam\nLIST += [ab]\nLIST += Big Tom\nlist += Kira\nLIST += Zo\xeb\n"));
+        "# watched\nLIST += Sam\nLIST += [ab]\nLIST += Big Tom\nlist += Kira\nLIST += Zo\xeb\n"));
 
     QTemporaryDir reports;
     QVERIFY(write(reports.filePath(u"1.txt"_s),
-                  "SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\tKira\t[AB]Mira\n"
-                  "SERVER 2; 10.0.0.2:27960 \xd0\x9a\xd1\x80\xd0\xb5\xd0\xbf\xd0\xbe\xd1\x81\xd1\x82\xd1\x8c\n"
-                  "CLIENTS 2; Big Tom\tZo\xc3\xab\n"
-                  "SERVER 3; 10.0.0.3:27960 Empty\n"));
+        "SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\tKira\t[AB]Mira\n"
+        "SERVER 2; 10.0.0.2:27960 \xd0\x9a\xd1\x80\xd0\xb5\xd0\xbf\xd0\xbe\xd1\x81\xd1\x82\xd1\x8c\n"
+        "CLIENTS 2; Big Tom\tZo\xc3\xab\n"
+        "SERVER 3; 10.0.0.3:27960 Empty\n"));
 
     QProcess lobby;
     lobby.setProgram(QStringLiteral(LOBBY_EXE));
-    lobby.setArguments({u"--address"_s, QStringLiteral(LOOKOUT_LOBBY_ADDRESS), u"--reports"_s, reports.path()});
+    lobby.setArguments(
+        {u"--address"_s, QStringLiteral(LOOKOUT_LOBBY_ADDRESS), u"--reports"_s, reports.path()});
     lobby.start();
     QVERIFY(lobby.waitForReadyRead(10000));
     QVERIFY(lobby.readLine().startsWith("lookout-lobby listening on " LOOKOUT_LOBBY_ADDRESS ":22000"));
@@ -54,7 +55,8 @@ void tst_endtoend::tracesOfOnePoll()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     lookout.setProcessEnvironment(env);
-    lookout.setWorkingDirectory(QDir::tempPath()); // the program must not need its own folder as working folder
+    // The program must not need its own folder as working folder.
+    lookout.setWorkingDirectory(QDir::tempPath());
     // Line-buffered, so the traces can be waited for while the program runs.
     lookout.start(u"stdbuf"_s, {u"-oL"_s, program});
     QVERIFY(lookout.waitForStarted());
@@ -68,12 +70,13 @@ void tst_endtoend::tracesOfOnePoll()
     QCOMPARE(lookout.exitStatus(), QProcess::NormalExit);
     QCOMPARE(lookout.exitCode(), 0);
 
-    QCOMPARE(out, "connected\n"
-                  "Sam on Arena\n"
-                  "[AB]Mira on Arena\n"
-                  "Big Tom on ????????\n"
-                  "Zo\xeb on ????????\n"
-                  "disconnected\n"_ba);
+    QCOMPARE(out,
+        "connected\n"
+        "Sam on Arena\n"
+        "[AB]Mira on Arena\n"
+        "Big Tom on ????????\n"
+        "Zo\xeb on ????????\n"
+        "disconnected\n"_ba);
 
     lobby.kill();
     lobby.waitForFinished();

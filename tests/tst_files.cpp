@@ -35,22 +35,24 @@ struct Shape
     enum Kind { File, Folder, Fifo, LinkToFifo, LinkToZero } kind = File;
 
     static Shape bytes(const QByteArray &b) { return {b, 0, {}, File}; }
-    static Shape hole(const QByteArray &head, qint64 zeros, const QByteArray &tail) { return {head, zeros, tail, File}; }
+    static Shape hole(const QByteArray &head, qint64 zeros, const QByteArray &tail)
+    {
+        return {head, zeros, tail, File};
+    }
     static Shape special(Kind kind) { return {{}, 0, {}, kind}; }
 
     bool create(const QString &path) const
     {
         switch (kind) {
-        case Folder:
-            return QDir().mkdir(path);
+        case Folder: return QDir().mkdir(path);
         case Fifo: // nobody ever writes to it: opening it for reading waits forever
             return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
         case LinkToFifo:
             return Shape::special(Fifo).create(path + u".pipe"_s) && QFile::link(path + u".pipe"_s, path);
-        case LinkToZero: // endless; never for a file that is saved: a save through it as root replaced the device
-            return QFile::link(u"/dev/zero"_s, path);
-        case File:
-            break;
+        // Endless; never for a file that is saved: a save through it as root
+        // replaced the device.
+        case LinkToZero: return QFile::link(u"/dev/zero"_s, path);
+        case File: break;
         }
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(head) != head.size())
@@ -84,7 +86,8 @@ QByteArray contents(const QString &path)
 class Mount
 {
 public:
-    explicit Mount(const QString &path) : m_path(QFile::encodeName(path))
+    explicit Mount(const QString &path)
+        : m_path(QFile::encodeName(path))
     {
         if (::mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=64k") == 0)
             m_mounted = true;
@@ -102,7 +105,10 @@ public:
     bool isMounted() const { return m_mounted; }
     QString error() const { return m_error; }
 
-    bool makeReadOnly() { return ::mount(nullptr, m_path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+    bool makeReadOnly()
+    {
+        return ::mount(nullptr, m_path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
 
     // Writes a file until the file system says it is full.
     bool fill() const
@@ -111,8 +117,7 @@ public:
         if (fd < 0)
             return false;
         const QByteArray block(4096, 'f');
-        while (::write(fd, block.constData(), size_t(block.size())) > 0) {
-        }
+        while (::write(fd, block.constData(), size_t(block.size())) > 0) {}
         const bool full = errno == ENOSPC;
         ::close(fd);
         return full;
@@ -136,7 +141,8 @@ settings::Values readSettings(const QString &path)
 // Saves as an ordinary user would, to whom the permission bits apply: the
 // test's own user, or nobody when the test runs as root (root writes anything).
 // Each of `paths` is handed to nobody first. Empty when nobody cannot be had.
-std::optional<bool> saveAsOrdinaryUser(const QString &path, const settings::Values &values, const QStringList &paths)
+std::optional<bool> saveAsOrdinaryUser(
+    const QString &path, const settings::Values &values, const QStringList &paths)
 {
     if (::geteuid() != 0)
         return settings::save(path, values);
@@ -161,8 +167,8 @@ std::optional<bool> saveAsOrdinaryUser(const QString &path, const settings::Valu
     return WEXITSTATUS(status) == 0;
 }
 
-const QByteArray defaultConfig =
-    "#START OF CONFIG FILE\n\nPLAY_SOUND = TRUE\nAUTO_SHOW = TRUE\nSHOW_TIME = 5000\n\n#FINISH OF CONFIG FILE";
+const QByteArray defaultConfig = "#START OF CONFIG FILE\n\nPLAY_SOUND = TRUE\nAUTO_SHOW = TRUE\nSHOW_TIME = "
+                                 "5000\n\n#FINISH OF CONFIG FILE";
 
 } // namespace
 
@@ -228,7 +234,7 @@ void tst_files::savedWhereTheUserMayWrite()
 
     QCOMPARE(*result, saved);
     QCOMPARE(contents(config), saved ? settings::fileText(values) : previous);
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{u"config.cfg"_s});
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList {u"config.cfg"_s});
 }
 
 void tst_files::failedSaveKeepsTheOldFile_data()
@@ -274,15 +280,16 @@ void tst_files::failedSaveKeepsTheOldFile()
     QCOMPARE(settings::save(config, values), saved);
 
     if (saved) {
-        QCOMPARE(contents(config), "#START OF CONFIG FILE\n\nPLAY_SOUND = TRUE\nAUTO_SHOW = FALSE\nSHOW_TIME = 1234\n\n"
-                                   "#FINISH OF CONFIG FILE"_ba);
+        QCOMPARE(contents(config),
+            "#START OF CONFIG FILE\n\nPLAY_SOUND = TRUE\nAUTO_SHOW = FALSE\nSHOW_TIME = 1234\n\n"
+            "#FINISH OF CONFIG FILE"_ba);
     } else {
         QCOMPARE(contents(config), previous);
     }
     // No half-written file left beside it.
     QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     left.removeAll(u"filler"_s);
-    QCOMPARE(left, QStringList{u"config.cfg"_s});
+    QCOMPARE(left, QStringList {u"config.cfg"_s});
 }
 
 void tst_files::damagedWatchList_data()
@@ -292,13 +299,14 @@ void tst_files::damagedWatchList_data()
 
     QTest::newRow("200 MB of zero bytes") << Shape::hole({}, 200 * MB, {}) << QStringList();
     QTest::newRow("a 100 MB line, then an entry")
-        << Shape::hole("LIST += Kira", 100 * MB, "\nLIST += Sam\n") << QStringList{u"Sam"_s};
+        << Shape::hole("LIST += Kira", 100 * MB, "\nLIST += Sam\n") << QStringList {u"Sam"_s};
     QTest::newRow("an entry, then 200 MB without a line feed")
-        << Shape::hole("LIST += Sam\nLIST += Kira", 200 * MB, {}) << QStringList{u"Sam"_s};
+        << Shape::hole("LIST += Sam\nLIST += Kira", 200 * MB, {}) << QStringList {u"Sam"_s};
     QTest::newRow("binary noise") << Shape::bytes(noise(4 * MB, 1)) << QStringList();
     QTest::newRow("binary noise around an entry")
-        << Shape::bytes(noise(MB, 2) + "\nLIST += Kira\n" + noise(MB, 3)) << QStringList{u"Kira"_s};
-    QTest::newRow("no line ends") << Shape::bytes(QByteArray("LIST += Sam\r").repeated(100000)) << QStringList();
+        << Shape::bytes(noise(MB, 2) + "\nLIST += Kira\n" + noise(MB, 3)) << QStringList {u"Kira"_s};
+    QTest::newRow("no line ends") << Shape::bytes(QByteArray("LIST += Sam\r").repeated(100000))
+                                  << QStringList();
     QTest::newRow("a folder instead of a file") << Shape::special(Shape::Folder) << QStringList();
     QTest::newRow("a named pipe") << Shape::special(Shape::Fifo) << QStringList();
     QTest::newRow("a link to /dev/zero") << Shape::special(Shape::LinkToZero) << QStringList();
@@ -322,7 +330,8 @@ void tst_files::damagedWatchList()
     SilencedOutput silenced;
     lookOut watcher(nullptr, options);
     if (peakKnown && memoryIsJudged)
-        QVERIFY2(memory.growth() < memoryBound, qPrintable(u"reading took %1 MB"_s.arg(memory.growth() / MB)));
+        QVERIFY2(
+            memory.growth() < memoryBound, qPrintable(u"reading took %1 MB"_s.arg(memory.growth() / MB)));
 
     for (const QString &name : {u"Sam"_s, u"Kira"_s})
         QCOMPARE(watcher.isIntresting(name), watched.contains(name));
@@ -333,8 +342,8 @@ void tst_files::damagedConfig_data()
     QTest::addColumn<Shape>("shape");
     QTest::addColumn<QByteArray>("saved"); // what saveConfig writes after reading it; null: cannot save
 
-    const QByteArray soundOff =
-        "#START OF CONFIG FILE\n\nPLAY_SOUND = FALSE\nAUTO_SHOW = TRUE\nSHOW_TIME = 5000\n\n#FINISH OF CONFIG FILE";
+    const QByteArray soundOff = "#START OF CONFIG FILE\n\nPLAY_SOUND = FALSE\nAUTO_SHOW = TRUE\nSHOW_TIME = "
+                                "5000\n\n#FINISH OF CONFIG FILE";
 
     QTest::newRow("200 MB of zero bytes") << Shape::hole({}, 200 * MB, {}) << defaultConfig;
     QTest::newRow("a 100 MB line, then a setting")
@@ -365,7 +374,8 @@ void tst_files::damagedConfig()
     const bool peakKnown = memory.start();
     const settings::Values values = readSettings(config);
     if (peakKnown && memoryIsJudged)
-        QVERIFY2(memory.growth() < memoryBound, qPrintable(u"reading took %1 MB"_s.arg(memory.growth() / MB)));
+        QVERIFY2(
+            memory.growth() < memoryBound, qPrintable(u"reading took %1 MB"_s.arg(memory.growth() / MB)));
 
     QCOMPARE(values.playSound, saved.isNull() || saved.contains("PLAY_SOUND = TRUE"));
     QCOMPARE(values.autoShow, true);

@@ -60,7 +60,8 @@ void tst_settings::reading_data()
     row("no blanks around the equals sign", "PLAY_SOUND=FALSE\n", false, true, 5000);
     row("several blanks and tabs", "PLAY_SOUND \t =\t  FALSE \t \n", false, true, 5000);
     row("TRUE never switches on", "PLAY_SOUND = FALSE\nPLAY_SOUND = TRUE\n", false, true, 5000);
-    row("FALSE on any of a key's lines wins", "AUTO_SHOW = TRUE\nAUTO_SHOW = FALSE\nAUTO_SHOW = TRUE\n", true, false, 5000);
+    row("FALSE on any of a key's lines wins", "AUTO_SHOW = TRUE\nAUTO_SHOW = FALSE\nAUTO_SHOW = TRUE\n", true,
+        false, 5000);
     row("key in lower case", "play_sound = FALSE\n", true, true, 5000);
     row("value in lower case", "PLAY_SOUND = false\n", true, true, 5000);
     row("value 0", "PLAY_SOUND = 0\n", true, true, 5000);
@@ -69,7 +70,8 @@ void tst_settings::reading_data()
     row("a second word", "AUTO_SHOW = FALSE please\n", true, true, 5000);
     row("a commented line", "#PLAY_SOUND = FALSE\n", true, true, 5000);
     row("last line without a line feed", "PLAY_SOUND = FALSE\nAUTO_SHOW = FALSE", false, true, 5000);
-    row("CR LF line ends", "#START\r\n\r\nPLAY_SOUND = FALSE\r\nAUTO_SHOW = FALSE\r\nSHOW_TIME = 2500\r\n", false, false, 2500);
+    row("CR LF line ends", "#START\r\n\r\nPLAY_SOUND = FALSE\r\nAUTO_SHOW = FALSE\r\nSHOW_TIME = 2500\r\n",
+        false, false, 2500);
     row("a lone CR before the value's end", "PLAY_SOUND = FALSE\r\r\n", false, true, 5000);
     row("a NUL cuts the line", "PLAY_SOUND = FALSE\0\n"_ba, true, true, 5000);
     row("SHOW_TIME 2500", "SHOW_TIME = 2500\n", true, true, 2500);
@@ -81,7 +83,9 @@ void tst_settings::reading_data()
     row("SHOW_TIME at the 32-bit limit", "SHOW_TIME = -2147483648\n", true, true, -2147483647 - 1);
     row("SHOW_TIME: the last line wins", "SHOW_TIME = 100\nSHOW_TIME = 200\n", true, true, 200);
     row("SHOW_TIME: the last matching line wins", "SHOW_TIME = 100\nSHOW_TIME = 2 00\n", true, true, 100);
-    row("the file as saved", "#START OF CONFIG FILE\n\nPLAY_SOUND = FALSE\nAUTO_SHOW = FALSE\nSHOW_TIME = 7\n\n#FINISH OF CONFIG FILE",
+    row("the file as saved",
+        "#START OF CONFIG FILE\n\nPLAY_SOUND = FALSE\nAUTO_SHOW = FALSE\nSHOW_TIME = 7\n\n#FINISH OF CONFIG "
+        "FILE",
         false, false, 7);
 }
 
@@ -98,13 +102,13 @@ void tst_settings::reading()
 void tst_settings::savedFileHasSevenLines()
 {
     QCOMPARE(resaved(QByteArray()),
-             "#START OF CONFIG FILE\n"
-             "\n"
-             "PLAY_SOUND = TRUE\n"
-             "AUTO_SHOW = TRUE\n"
-             "SHOW_TIME = 5000\n"
-             "\n"
-             "#FINISH OF CONFIG FILE"_ba);
+        "#START OF CONFIG FILE\n"
+        "\n"
+        "PLAY_SOUND = TRUE\n"
+        "AUTO_SHOW = TRUE\n"
+        "SHOW_TIME = 5000\n"
+        "\n"
+        "#FINISH OF CONFIG FILE"_ba);
 }
 
 void tst_settings::savedFileReadsBackTheSame_data()

@@ -89,7 +89,7 @@ void iTray::parseConfig()
 
 void iTray::parseConfigLine(const QString &line)
 {
-    settings::Values values{playSound, autoShow, showTime};
+    settings::Values values {playSound, autoShow, showTime};
     settings::applyLine(values, line);
     playSound = values.playSound;
     autoShow = values.autoShow;
