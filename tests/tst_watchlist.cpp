@@ -38,9 +38,7 @@ bool tst_watchlist::watches(const QByteArray &list, const QString &name)
     options.lobbyPort = 1; // refused at once
     options.folder = dir.path();
     lookOut watcher(nullptr, options);
-    bool result = false;
-    QMetaObject::invokeMethod(&watcher, "isIntresting", Q_RETURN_ARG(bool, result), Q_ARG(QString, name));
-    return result;
+    return watcher.isIntresting(name);
 }
 
 void tst_watchlist::listFile_data()
