@@ -47,12 +47,22 @@ trap cleanup EXIT
 
 work=$(mktemp -d)
 
-# start_x WIDTH HEIGHT: an X server of our own on a free display.
+# start_x WIDTH HEIGHT: an X server of our own on a free display. An X
+# server that someone else starts at the same moment may take the same
+# display; then ours answers no client, and another is started.
 start_x() {
-    Xvfb -displayfd 3 -screen 0 "$1x$2x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-    pids+=($!)
-    wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-    export DISPLAY=":$(head -n1 "$work/display")"
+    local attempt
+    for attempt in 1 2 3; do
+        rm -f "$work/display"
+        Xvfb -displayfd 3 -screen 0 "$1x$2x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+        pids+=($!)
+        wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+        export DISPLAY=":$(head -n1 "$work/display")"
+        wait_for 5 xwininfo -root && return
+        echo "note: the X server on $DISPLAY answers no client (attempt $attempt): $(cat "$work/xvfb.log")"
+        kill "${pids[-1]}" 2>/dev/null || true
+    done
+    fail "no X server of our own answered a client"
 }
 
 # The program and what it reads, copied into a folder of its own.

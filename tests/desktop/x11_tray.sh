@@ -20,7 +20,7 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 trayer --edge bottom --align right --widthtype request --height $panel \
     --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >"$work/trayer.log" 2>&1 &
 pids+=($!)
-wait_for 20 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' || fail "trayer did not start"
+wait_for 20 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' || fail "trayer did not start: $(cat "$work/trayer.log")"
 # With no window manager nobody publishes the work area: publish it as one
 # would, without the panel's strip at the bottom.
 xprop -root -f _NET_SUPPORTED 32a -set _NET_SUPPORTED "_NET_WORKAREA"
