@@ -19,6 +19,8 @@ packages=(
     pulseaudio pulseaudio-utils sox procps time
     # a loopback of a test's own, in a network namespace
     iproute2
+    # panels we did not write: LXQt's under openbox, sway's waybar on Wayland
+    lxqt-panel lxqt-themes openbox sway waybar grim xwayland
 )
 
 missing=()
