@@ -12,7 +12,8 @@ need() {
 }
 
 # start_bus DIR: a session bus of the test's own that starts no services, so
-# whatever answers on it, the test started. Exports its address.
+# whatever answers on it, the test started. Any user may connect: a session
+# that runs as another user shares it with the test. Exports its address.
 start_bus() {
     local dir=$1
     cat >"$dir/bus.conf" <<EOF
@@ -23,6 +24,7 @@ start_bus() {
   <listen>unix:path=$dir/bus</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
+    <allow user="*"/>
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
     <allow own="*"/>
