@@ -35,20 +35,6 @@ iTray::iTray(QObject *, const QString &folder)
     connect(bubble.get(), &iBubble::visibleState, this, &iTray::setShowFlag);
     connect(bubble.get(), &iBubble::visibleState, this, &iTray::setNormalIcon);
 
-    // The sounds load in the background and play without waiting; a missing
-    // file or a missing sound device makes them silent, nothing more. A file
-    // that is not there is not handed to Qt at all: its failed load leaves
-    // work behind in Qt's sample cache that is never cleaned up.
-    const auto sound = [this](const char *name) {
-        auto effect = std::make_unique<QSoundEffect>();
-        const QString path = file(name);
-        if (QFileInfo(path).isFile())
-            effect->setSource(QUrl::fromLocalFile(path));
-        return effect;
-    };
-    infoSound = sound("/wav/info.wav");
-    importantSound = sound("/wav/importantinfo.wav");
-
     show();
 }
 
@@ -197,20 +183,33 @@ void iTray::quit()
 
 void iTray::newImportantInfo(const QString &text)
 {
-    notice(*importantSound, text);
+    notice(importantSound, "/wav/importantinfo.wav", text);
 }
 
 void iTray::newInfo(const QString &text)
 {
-    notice(*infoSound, text);
+    notice(infoSound, "/wav/info.wav", text);
 }
 
-void iTray::notice(QSoundEffect &sound, const QString &text)
+// A sound is loaded when it is first played: until then neither it nor the
+// sound system costs the program any memory, and a user who switched sound
+// off never pays for it. It loads in the background and starts once loaded;
+// a missing file or a missing sound device makes it silent, nothing more. A
+// file that is not there is not handed to Qt at all: its failed load leaves
+// work behind in Qt's sample cache that is never cleaned up.
+void iTray::notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const QString &text)
 {
     setIcon(QIcon(file("/icons/lookout_info.png")));
     lastMessage = text;
-    if (playSound)
-        sound.play();
+    if (playSound) {
+        if (!sound) {
+            sound = std::make_unique<QSoundEffect>();
+            const QString path = file(name);
+            if (QFileInfo(path).isFile())
+                sound->setSource(QUrl::fromLocalFile(path));
+        }
+        sound->play();
+    }
     if (!autoShow)
         return;
     // A bubble that is already open keeps the timer it has; this one is

@@ -52,7 +52,7 @@ private slots:
 
 private:
     QString file(const char *name) const;
-    void notice(QSoundEffect &sound, const QString &text);
+    void notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const QString &text);
 
     std::unique_ptr<QMenu> trayMenu;
     QAction *quitAction = nullptr;
