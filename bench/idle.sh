@@ -114,7 +114,6 @@ for k in $(seq 11 "$polls"); do
 done
 sleep "$half"
 rss_last=$(rss_kb)
-[ -n "${IDLE_SMAPS:-}" ] && { python3 "$IDLE_SMAPS" "$idle_pid" >"$work/../idle-smaps.txt"; python3 "$IDLE_SMAPS" "$min_pid" >"$work/../min-smaps.txt"; }
 rss_min=$(rss_kb "$min_pid")
 cpu_last=$(cpu_ticks)
 

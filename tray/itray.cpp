@@ -51,6 +51,20 @@ QString iTray::file(const char *name) const
     return m_folder + QLatin1StringView(name);
 }
 
+// The icon is looked up on disk each time it is set, so a picture replaced
+// while the program runs shows at the next change. An unchanged file gives
+// the same icon back: a new one each time would leave another set of scaled
+// copies in Qt's pixmap cache at every notice, up to its 10 MB.
+QIcon iTray::trayIcon(LoadedIcon &loaded, const char *name) const
+{
+    const QFileInfo info(file(name));
+    const QDateTime modified = info.lastModified();
+    const qint64 size = info.exists() ? info.size() : -1;
+    if (loaded.size != size || loaded.modified != modified || loaded.icon.isNull())
+        loaded = LoadedIcon{QIcon(info.filePath()), modified, size};
+    return loaded.icon;
+}
+
 void iTray::addToAutorun()
 {
     autorun::registerProgram(QCoreApplication::applicationFilePath());
@@ -199,7 +213,7 @@ void iTray::newInfo(const QString &text)
 // work behind in Qt's sample cache that is never cleaned up.
 void iTray::notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const QString &text)
 {
-    setIcon(QIcon(file("/icons/lookout_info.png")));
+    setIcon(trayIcon(noticeIcon, "/icons/lookout_info.png"));
     lastMessage = text;
     if (playSound) {
         if (!sound) {
@@ -227,5 +241,5 @@ void iTray::setShowFlag(bool shown)
 void iTray::setNormalIcon(bool normal)
 {
     if (normal)
-        setIcon(QIcon(file("/icons/lookout.png")));
+        setIcon(trayIcon(normalIcon, "/icons/lookout.png"));
 }
