@@ -39,11 +39,11 @@ EOF
 }
 
 # sni_items: the items registered with the StatusNotifierWatcher on the bus,
-# one "service/path" a line.
+# one "service/path" a line (GNOME's extension writes "service@/path").
 sni_items() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems \
-        | grep -o "'[^']*'" | tr -d "'"
+        | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|'
 }
 sni_host_registered() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
