@@ -86,14 +86,7 @@ unshare -m --propagation private sh -c '
     "${runner[@]}" "${session_env[@]}" gnome-shell --headless --wayland --virtual-monitor "${width}x$height" \
     >"$work/shell.log" 2>&1 &
 pids+=($!)
-save_logs() {
-    local log
-    for log in "$work"/lookout*.log "$work/shell.log"; do
-        [ -f "$log" ] && cp "$log" "$artefacts/gnome-$(basename "$log")"
-    done
-    return 0
-}
-trap 'save_logs; cleanup' EXIT
+keep_logs gnome
 
 public_display() { sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/shell.log" | head -n1; }
 wait_for 60 sni_host_registered || fail "GNOME Shell's AppIndicator extension registered no host: $(grep -v '^\s*$' "$work/shell.log" | tail -n 5)"
@@ -113,22 +106,15 @@ wait_for 20 sni_item_of "$lookout_pid" || fail "Lookout registered no item with 
 item=$(sni_item_of "$lookout_pid")
 pass "through XWayland, Lookout's item $item is registered with the extension's watcher"
 
-bubble() { in_session xwininfo -root -tree | awk '/"lookout": \("lookout" "lookout"\)  200x150/{print $1; exit}'; }
-bubble_open() { local w; w=$(bubble); [ -n "$w" ] && in_session xwininfo -id "$w" | grep -q IsViewable; }
-bubble_closed() { ! bubble_open; }
-activate() {
-    gdbus call --session -d "${item%%/*}" -o "/${item#*/}" -m org.kde.StatusNotifierItem.Activate 100 100 >/dev/null
-}
-wait_for 20 bubble_open || fail "no bubble after the first report: $(tail "$work/lookout.log")"
-read -r bx by bw bh < <(in_session xwininfo -id "$(bubble)" | awk '/Absolute upper-left X/{x=$NF}
-    /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}')
+wait_for 20 session_bubble_open || fail "no bubble after the first report: $(tail "$work/lookout.log")"
+read -r bx by bw bh < <(session_bubble_geometry)
 [ "$bx $by $bw $bh" = "$((width - 200)) $((height - 150)) 200 150" ] || fail "bubble at $bx,$by ${bw}x$bh"
 pass "a notice opened the 200x150 bubble at $bx,$by, the corner of the screen (GNOME's bar is at the top)"
-in_session import -window "$(bubble)" "$session/bubble.png" 2>/dev/null && cp "$session/bubble.png" "$artefacts/gnome-bubble.png"
-activate
-wait_for 10 bubble_closed || fail "Activate did not close the bubble"
-activate
-wait_for 10 bubble_open || fail "a second Activate did not open the bubble"
+in_session import -window "$(session_bubble)" "$session/bubble.png" 2>/dev/null && cp "$session/bubble.png" "$artefacts/gnome-bubble.png"
+activate "$item"
+wait_for 10 session_bubble_closed || fail "Activate did not close the bubble"
+activate "$item"
+wait_for 10 session_bubble_open || fail "a second Activate did not open the bubble"
 pass "Activate, as the extension calls it on a click, closes and opens the bubble"
 
 kill "$lookout_pid"

@@ -101,14 +101,7 @@ install_program "$build" "$app"
 printf 'LIST += Sam\nLIST += [AB]\n' >"$app/list.cfg"
 printf 'SHOW_TIME = -1\n' >"$app/config.cfg" # the bubble stays until clicked
 
-save_logs() {
-    local log
-    for log in "$work"/lookout*.log "$work/panel.log"; do
-        [ -f "$log" ] && cp "$log" "$artefacts/lxqt-$(basename "$log")"
-    done
-    return 0
-}
-trap 'save_logs; cleanup' EXIT
+keep_logs lxqt
 
 lookout_pid=
 start_lookout() {

@@ -1,6 +1,34 @@
 # Shared by the tests that put Lookout in panels we did not write (LXQt,
 # sway with waybar): sourced after common.sh.
 
+# keep_logs PREFIX: when the test ends, its logs go with the artefacts as
+# PREFIX-NAME.log, for a failure on a machine nobody can log in to.
+keep_logs() {
+    log_prefix=$1
+    trap 'save_logs; cleanup' EXIT
+}
+save_logs() {
+    local log
+    for log in "$work"/*.log; do
+        [ -f "$log" ] && cp "$log" "$artefacts/$log_prefix-$(basename "$log")"
+    done
+    return 0
+}
+
+# For a session that runs as another user (sway, GNOME Shell), through the
+# test's in_session COMMAND...: the bubble on its XWayland, and the item's
+# Activate, as a panel calls it on a click.
+session_bubble() { in_session xwininfo -root -tree | awk '/"lookout": \("lookout" "lookout"\)  200x150/{print $1; exit}'; }
+session_bubble_open() { local w; w=$(session_bubble); [ -n "$w" ] && in_session xwininfo -id "$w" | grep -q IsViewable; }
+session_bubble_closed() { ! session_bubble_open; }
+session_bubble_geometry() {
+    in_session xwininfo -id "$(session_bubble)" | awk '/Absolute upper-left X/{x=$NF}
+        /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}'
+}
+activate() {
+    gdbus call --session -d "${1%%/*}" -o "/${1#*/}" -m org.kde.StatusNotifierItem.Activate 100 100 >/dev/null
+}
+
 # skip REASON: the test cannot run on this machine; ctest counts it skipped.
 skip() { echo "SKIP: $*"; exit 77; }
 

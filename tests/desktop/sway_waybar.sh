@@ -69,14 +69,7 @@ in_session() { "${runner[@]}" "${session_env[@]}" WAYLAND_DISPLAY="$wayland" SWA
 wait_for 20 sni_host_registered || fail "waybar's tray registered no host: $(tail "$work/sway.log")"
 pass "sway runs headless with waybar, whose watcher has a host; XWayland is $xdisplay"
 
-save_logs() {
-    local log
-    for log in "$work"/lookout*.log "$work/sway.log"; do
-        [ -f "$log" ] && cp "$log" "$artefacts/sway-$(basename "$log")"
-    done
-    return 0
-}
-trap 'save_logs; cleanup' EXIT
+keep_logs sway
 start_lobby "$session/reports" "$work/lobby.log"
 
 lookout_pid=
@@ -97,10 +90,6 @@ stop_lookout() {
     item_gone() { ! sni_items | grep -q .; }
     wait_for 10 item_gone || fail "the item stayed in waybar's tray after the program ended"
 }
-activate() {
-    local service=${item%%/*} path=/${item#*/}
-    gdbus call --session -d "$service" -o "$path" -m org.kde.StatusNotifierItem.Activate 100 100 >/dev/null
-}
 # The tray's icon: waybar draws it in colour at the right end of the bar.
 icon_drawn() {
     in_session grim -g "$((width - 200)),$((height - bar)) 200x$bar" - >"$work/bar.png" 2>/dev/null
@@ -112,26 +101,21 @@ picture() {
 
 # --- By default: the X11 platform, through XWayland --------------------------
 
-x_bubble() { in_session xwininfo -root -tree | awk '/"lookout": \("lookout" "lookout"\)  200x150/{print $1; exit}'; }
-x_bubble_open() { local w; w=$(x_bubble); [ -n "$w" ] && in_session xwininfo -id "$w" | grep -q IsViewable; }
-x_bubble_closed() { ! x_bubble_open; }
-
 start_lookout "$work/lookout-xwayland.log"
 pass "through XWayland, Lookout's item $item is registered with waybar's watcher"
 wait_for 10 icon_drawn || fail "waybar draws no icon in its tray"
 pass "waybar draws the icon in its tray"
-wait_for 20 x_bubble_open || fail "no bubble after the first report: $(tail "$work/lookout-xwayland.log")"
-read -r bx by bw bh < <(in_session xwininfo -id "$(x_bubble)" | awk '/Absolute upper-left X/{x=$NF}
-    /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}')
+wait_for 20 session_bubble_open || fail "no bubble after the first report: $(tail "$work/lookout-xwayland.log")"
+read -r bx by bw bh < <(session_bubble_geometry)
 # XWayland publishes no work area, so the corner is the screen's; waybar,
 # on the layer above windows, covers the bubble's lowest $bar pixels.
 [ "$bx $by $bw $bh" = "$((width - 200)) $((height - 150)) 200 150" ] || fail "bubble at $bx,$by ${bw}x$bh"
 pass "a notice opened the 200x150 bubble at $bx,$by, the screen's corner"
 picture sway-xwayland.png
-activate
-wait_for 10 x_bubble_closed || fail "Activate did not close the bubble"
-activate
-wait_for 10 x_bubble_open || fail "a second Activate did not open the bubble"
+activate "$item"
+wait_for 10 session_bubble_closed || fail "Activate did not close the bubble"
+activate "$item"
+wait_for 10 session_bubble_open || fail "a second Activate did not open the bubble"
 pass "Activate, as waybar calls it on a click, closes and opens the bubble"
 stop_lookout
 
@@ -157,9 +141,9 @@ wait_for 10 icon_drawn || fail "waybar draws no icon for the native program"
 wait_for 20 w_bubble_open || fail "no bubble window in sway's tree after the first report: $(tail "$work/lookout-wayland.log")"
 pass "a notice opened the bubble, a window sway places itself: $(w_bubble | cut -d' ' -f2- | tr ' ' x)"
 picture sway-wayland.png
-activate
+activate "$item"
 wait_for 10 w_bubble_closed || fail "Activate did not close the native bubble"
-activate
+activate "$item"
 wait_for 10 w_bubble_open || fail "a second Activate did not open the native bubble"
 pass "Activate closes and opens the native bubble"
 stop_lookout
