@@ -274,7 +274,7 @@ void pollBench(benchmark::State &state, const workload::Lobby &lobby)
     state.SetBytesProcessed(state.iterations() * lobby.report.size());
 }
 
-// The real reading must find what the original one found, or its speed means nothing.
+// The real reading must find what the QRegExp reference reading found, or its speed means nothing.
 bool sameFindings(const char *what, QByteArrayView report, const QStringList &entries)
 {
     const QStringList ours = readReport(report, watchlist::Matcher(entries));

@@ -18,7 +18,7 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DLOOKOUT_BUILD_BENCHMARKS=ON -DLOOKOUT_WERROR=ON >/dev/null
-cmake --build "$build" --target lookout-bench lookout-idle-bench lookout-lobby tst_matchfold
+cmake --build "$build" --target lookout-bench lookout-idle-bench lookout-tray-min lookout-lobby tst_matchfold
 
 echo "== the fast paths against the Qt calls they replace"
 "$build/bench/tst_matchfold" | tail -1

@@ -5,6 +5,10 @@
 # 50-entry benchmark watch list. Prints its resident memory after 10 and after
 # POLLS polls, and the CPU time it used between polls.
 #
+# Beside it on the same X server, in the same tray (trayer), runs the
+# smallest Qt tray program (lookout-tray-min: an icon and a menu); its
+# resident memory is the yardstick, and the ratio is printed with it.
+#
 # usage: bench/idle.sh BUILD_DIR [POLLS] [MS]
 set -euo pipefail
 
@@ -14,9 +18,13 @@ delay=${3:-1000}
 work=$(mktemp -d)
 lobby_pid=
 idle_pid=
+min_pid=
+tray_pid=
+x_pid=
+pulse_pid=
 cleanup() {
     local status=$?
-    for pid in $idle_pid $lobby_pid; do
+    for pid in $idle_pid $min_pid $lobby_pid $tray_pid $pulse_pid $x_pid; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
@@ -36,8 +44,39 @@ done
 port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/lobby.out")
 [ -n "$port" ] || { echo "idle.sh: the lobby did not start" >&2; exit 1; }
 
-XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
-    "$build/lookout-idle-bench" "$port" "$work" "$delay" >/dev/null 2>"$work/idle.err" &
+# One X server with a tray; no session bus, so both icons go the XEmbed way.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+x_pid=$!
+for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+[ -s "$work/display" ] || { echo "idle.sh: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
+export XDG_CONFIG_HOME="$work/config"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+tray_pid=$!
+
+# A sound server as on a desktop, with a null sink, so that the notice sounds
+# really play; none of the machine's own settings or modules.
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse" PULSE_STATE_PATH="$work/pulse-state"
+export PULSE_CONFIG="$work/daemon.conf" PULSE_CLIENTCONFIG="$work/client.conf" PULSE_SERVER="unix:$work/pulse.sock"
+: >"$PULSE_CONFIG"
+echo 'autospawn = no' >"$PULSE_CLIENTCONFIG"
+sound="none (the sounds fail silently)"
+if command -v pulseaudio >/dev/null; then
+    pulseaudio -n --daemonize=no --system=false --use-pid-file=false --exit-idle-time=-1 --disallow-exit \
+        --realtime=false --high-priority=false --log-target=stderr \
+        -L "module-null-sink sink_name=idle" -L "module-native-protocol-unix socket=$work/pulse.sock auth-anonymous=1" \
+        >"$work/pulse.log" 2>&1 &
+    pulse_pid=$!
+    for _ in $(seq 200); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+    pactl info >/dev/null 2>&1 && sound="a private PulseAudio server with a null sink"
+fi
+
+"$build/lookout-tray-min" "$build/icons/lookout.png" >/dev/null 2>"$work/min.err" &
+min_pid=$!
+"$build/lookout-idle-bench" "$port" "$work" "$delay" >/dev/null 2>"$work/idle.err" &
 idle_pid=$!
 
 polls_done() { grep -c '^connection ' "$work/lobby.log" 2>/dev/null || true; }
@@ -47,7 +86,8 @@ wait_for_poll() {
         sleep 0.01
     done
 }
-rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$idle_pid/status"; }
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/${1:-$idle_pid}/status"; }
+mib() { echo "$(($1 / 1024)).$((($1 % 1024) * 10 / 1024)) MiB"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$idle_pid/stat"; }
 tick_ms=$((1000 / $(getconf CLK_TCK)))
 half=$(awk -v d="$delay" 'BEGIN { printf "%.3f", d / 2000 }')
@@ -74,11 +114,14 @@ for k in $(seq 11 "$polls"); do
 done
 sleep "$half"
 rss_last=$(rss_kb)
+rss_min=$(rss_kb "$min_pid")
 cpu_last=$(cpu_ticks)
 
-echo "polls: $(polls_done), ${delay} ms apart"
+echo "polls: $(polls_done), ${delay} ms apart; sound server: $sound"
 echo "rss after 10 polls: $((rss10 / 1024)).$(((rss10 % 1024) * 10 / 1024)) MiB"
 echo "rss after $polls polls: $((rss_last / 1024)).$(((rss_last % 1024) * 10 / 1024)) MiB"
 echo "rss growth from poll 10 to $polls: $((rss_last - rss10)) KiB"
+echo "rss of the smallest Qt tray program beside it: $(mib "$rss_min")"
+echo "ratio to it after $polls polls: $(awk -v a="$rss_last" -v b="$rss_min" 'BEGIN { printf "%.2f", a / b }')x"
 echo "cpu per poll: $(((cpu_last - cpu10) * tick_ms / (polls - 10))) ms"
 echo "cpu between polls: $((idle_ticks * tick_ms)) ms in $idle_windows quiet windows of $(awk -v q="$quiet_for" 'BEGIN { print q * 1000 }') ms"

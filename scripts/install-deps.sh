@@ -19,6 +19,10 @@ packages=(
     pulseaudio pulseaudio-utils sox procps time
     # a loopback of a test's own, in a network namespace
     iproute2
+    # panels we did not write: LXQt's under openbox, sway's waybar on Wayland
+    lxqt-panel lxqt-themes openbox sway waybar grim xwayland
+    # and GNOME Shell with its AppIndicator extension, run headless
+    gnome-shell gnome-shell-extension-appindicator
 )
 
 missing=()

@@ -50,6 +50,7 @@ private slots:
     void noticeOpensTheBubble_data();
     void noticeOpensTheBubble();
     void noticeWithAutoShowOffWaitsForAClick();
+    void iconIsLoadedAgainOnlyWhenItsFileChanged();
     void clickToggles();
     void openBubbleKeepsItsTimer();
     void timerClosesABubbleReopenedByAClick();
@@ -241,6 +242,23 @@ void tst_tray::noticeWithAutoShowOffWaitsForAClick()
     QCOMPARE(iconShown(), m_normal);
     QTest::qWait(150); // a bubble opened by a click has no timer
     QVERIFY(bubble()->isVisible());
+}
+
+void tst_tray::iconIsLoadedAgainOnlyWhenItsFileChanged()
+{
+    start("AUTO_SHOW = FALSE\n");
+    notice(u"one"_s);
+    const qint64 first = m_tray->icon().cacheKey();
+    // The same file: the same icon, or every notice would leave another set
+    // of scaled copies in Qt's pixmap cache.
+    notice(u"two"_s);
+    QCOMPARE(m_tray->icon().cacheKey(), first);
+    // A picture replaced while the program runs shows at the next notice.
+    QImage bigger(32, 32, QImage::Format_ARGB32);
+    bigger.fill(Qt::blue);
+    QVERIFY(bigger.save(m_dir->filePath(u"icons/lookout_info.png"_s)));
+    notice(u"three"_s);
+    QCOMPARE(iconShown(), square(Qt::blue));
 }
 
 void tst_tray::clickToggles()

@@ -16,6 +16,10 @@
 
 #include <iostream>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 iTray::iTray(QObject *, const QString &folder)
@@ -33,20 +37,6 @@ iTray::iTray(QObject *, const QString &folder)
     connect(bubble.get(), &iBubble::visibleState, this, &iTray::setShowFlag);
     connect(bubble.get(), &iBubble::visibleState, this, &iTray::setNormalIcon);
 
-    // The sounds load in the background and play without waiting; a missing
-    // file or a missing sound device makes them silent, nothing more. A file
-    // that is not there is not handed to Qt at all: its failed load leaves
-    // work behind in Qt's sample cache that is never cleaned up.
-    const auto sound = [this](const char *name) {
-        auto effect = std::make_unique<QSoundEffect>();
-        const QString path = file(name);
-        if (QFileInfo(path).isFile())
-            effect->setSource(QUrl::fromLocalFile(path));
-        return effect;
-    };
-    infoSound = sound("/wav/info.wav");
-    importantSound = sound("/wav/importantinfo.wav");
-
     show();
 }
 
@@ -55,6 +45,20 @@ iTray::~iTray() = default;
 QString iTray::file(const char *name) const
 {
     return m_folder + QLatin1StringView(name);
+}
+
+// The icon is looked up on disk each time it is set, so a picture replaced
+// while the program runs shows at the next change. An unchanged file gives
+// the same icon back: a new one each time would leave another set of scaled
+// copies in Qt's pixmap cache at every notice, up to its 10 MB.
+QIcon iTray::trayIcon(LoadedIcon &loaded, const char *name) const
+{
+    const QFileInfo info(file(name));
+    const QDateTime modified = info.lastModified();
+    const qint64 size = info.exists() ? info.size() : -1;
+    if (loaded.size != size || loaded.modified != modified || loaded.icon.isNull())
+        loaded = LoadedIcon{QIcon(info.filePath()), modified, size};
+    return loaded.icon;
 }
 
 void iTray::addToAutorun()
@@ -171,20 +175,39 @@ void iTray::quit()
 
 void iTray::newImportantInfo(const QString &text)
 {
-    notice(*importantSound, text);
+    notice(importantSound, "/wav/importantinfo.wav", text);
 }
 
 void iTray::newInfo(const QString &text)
 {
-    notice(*infoSound, text);
+    notice(infoSound, "/wav/info.wav", text);
 }
 
-void iTray::notice(QSoundEffect &sound, const QString &text)
+// A sound is loaded when it is first played: until then neither it nor the
+// sound system costs the program any memory, and a user who switched sound
+// off never pays for it. It loads in the background and starts once loaded;
+// a missing file or a missing sound device makes it silent, nothing more. A
+// file that is not there is not handed to Qt at all: its failed load leaves
+// work behind in Qt's sample cache that is never cleaned up.
+void iTray::notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const QString &text)
 {
-    setIcon(QIcon(file("/icons/lookout_info.png")));
+#ifdef __GLIBC__
+    // Reading the report and laying out the notice leave free memory all
+    // through the heap, which glibc keeps: handed back once the notice is
+    // shown, it is about half a megabyte less held between polls.
+    QTimer::singleShot(0, this, [] { malloc_trim(0); });
+#endif
+    setIcon(trayIcon(noticeIcon, "/icons/lookout_info.png"));
     lastMessage = text;
-    if (playSound)
-        sound.play();
+    if (playSound) {
+        if (!sound) {
+            sound = std::make_unique<QSoundEffect>();
+            const QString path = file(name);
+            if (QFileInfo(path).isFile())
+                sound->setSource(QUrl::fromLocalFile(path));
+        }
+        sound->play();
+    }
     if (!autoShow)
         return;
     // A bubble that is already open keeps the timer it has; this one is
@@ -202,5 +225,5 @@ void iTray::setShowFlag(bool shown)
 void iTray::setNormalIcon(bool normal)
 {
     if (normal)
-        setIcon(QIcon(file("/icons/lookout.png")));
+        setIcon(trayIcon(normalIcon, "/icons/lookout.png"));
 }

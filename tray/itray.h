@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFile>
+#include <QIcon>
 #include <QString>
 #include <QSystemTrayIcon>
 
@@ -55,7 +57,15 @@ private slots:
 
 private:
     QString file(const char *name) const;
-    void notice(QSoundEffect &sound, const QString &text);
+    // An icon as it is on disk now; loaded again only when its file changed.
+    struct LoadedIcon
+    {
+        QIcon icon;
+        QDateTime modified;
+        qint64 size = -1;
+    };
+    QIcon trayIcon(LoadedIcon &loaded, const char *name) const;
+    void notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const QString &text);
 
     std::unique_ptr<QMenu> trayMenu;
     QAction *quitAction = nullptr;
@@ -72,6 +82,8 @@ private:
     std::unique_ptr<QSoundEffect> infoSound;
     std::unique_ptr<QSoundEffect> importantSound;
     int showTime = 5000;
+    LoadedIcon normalIcon;
+    LoadedIcon noticeIcon;
 
     QString m_folder;
 };

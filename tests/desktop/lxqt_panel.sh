@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# Lookout in LXQt's own panel, on a real X server under openbox, which takes
+# the panel's strip out of the work area as a desktop's window manager does.
+# The panel's code hosts the icon: its status notifier plugin (with its own
+# StatusNotifierWatcher) when the panel is there first, its XEmbed tray when
+# Lookout starts first, as autostarted programs and the panel race at log-on.
+#
+# Driven as a person would: a click on the icon in the panel toggles the
+# bubble, the panel's menu shows the check marks and switches "Sound", the
+# fifth entry quits. When lookout-idle-bench is built (the program with a
+# short pause between polls), it also takes the pictures of the README: a
+# notice with a stay, an arrival and a departure, and the open menu beside it.
+#
+# usage: lxqt_panel.sh BUILD_DIR ARTEFACT_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+artefacts=$(mkdir -p "$2" && cd "$2" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+. "$here/panels.sh"
+need lxqt-panel openbox Xvfb xdotool xwininfo xprop xsetroot import convert dbus-daemon gdbus
+started=$SECONDS
+
+width=1024 height=768 panel=32
+start_x $width $height
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_CURRENT_DESKTOP XDG_SESSION_TYPE \
+    XDG_SESSION_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$XDG_CONFIG_HOME/lxqt" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+export PULSE_SERVER="unix:$work/no-pulse" # silent, and no sound server is spawned
+start_bus "$work"
+
+# The panel along the bottom with its status notifier and XEmbed tray, a
+# spacer to their right as a clock or a pager would be, and a light theme.
+cat >"$XDG_CONFIG_HOME/lxqt/panel.conf" <<EOF
+[General]
+__userfile__=true
+panels=panel1
+
+[panel1]
+plugins=statusnotifier,tray,spacer
+position=Bottom
+desktop=0
+panelSize=$panel
+iconSize=22
+lineCount=1
+width=100
+width-percent=true
+alignment=0
+hidable=false
+
+[statusnotifier]
+type=statusnotifier
+alignment=Right
+
+[tray]
+type=tray
+alignment=Right
+
+[spacer]
+type=spacer
+alignment=Right
+size=330
+expandable=false
+EOF
+printf '[General]\ntheme=light\n' >"$XDG_CONFIG_HOME/lxqt/lxqt.conf"
+
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start: $(cat "$work/openbox.log")"
+xsetroot -solid '#36607a' # a desktop's colour, for the pictures
+
+panel_pid=
+start_panel() {
+    lxqt-panel >>"$work/panel.log" 2>&1 &
+    panel_pid=$!
+    pids+=("$panel_pid")
+    wait_for 20 sh -c "xprop -root _NET_WORKAREA | grep -q '= 0, 0, $width, $((height - panel))'" \
+        || fail "the panel's strip was not taken out of the work area: $(xprop -root _NET_WORKAREA; tail "$work/panel.log")"
+}
+stop_panel() {
+    kill "$panel_pid"
+    wait "$panel_pid" 2>/dev/null || true
+    wait_for 20 sh -c "xprop -root _NET_WORKAREA | grep -q '= 0, 0, $width, $height'" \
+        || fail "the work area kept the panel's strip: $(xprop -root _NET_WORKAREA)"
+}
+strip="${width}x$panel+0+$((height - panel))"
+
+start_panel
+wait_for 20 sni_host_registered || fail "the panel registered no StatusNotifierHost: $(tail "$work/panel.log")"
+import -window root -crop "$strip" "$work/panel-empty.png"
+[ -z "$(coloured_box "$work/panel-empty.png")" ] || fail "the empty panel already shows something in colour"
+pass "lxqt-panel is up: its watcher has a host, and openbox keeps its ${panel}-pixel strip out of the work area"
+
+mkdir -p "$work/reports"
+printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\t[AB]Kira\tNobody\n' >"$work/reports/1.txt"
+start_lobby "$work/reports" "$work/lobby.log"
+
+app="$work/app"
+install_program "$build" "$app"
+printf 'LIST += Sam\nLIST += [AB]\n' >"$app/list.cfg"
+printf 'SHOW_TIME = -1\n' >"$app/config.cfg" # the bubble stays until clicked
+
+keep_logs lxqt
+
+lookout_pid=
+start_lookout() {
+    (cd "$work" && exec "$app/lookout") >"$1" 2>&1 &
+    lookout_pid=$!
+    pids+=("$lookout_pid")
+}
+wait_for_exit() {
+    local deadline=$((SECONDS + $1))
+    while kill -0 "$lookout_pid" 2>/dev/null; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.1
+    done
+    wait "$lookout_pid" || fail "Lookout exited with status $?: $(tail -n 20 "$work/lookout.log")"
+}
+
+bubble_window() { xwininfo -root -tree | awk '/"lookout(-idle-bench)?": \("lookout(-idle-bench)?" "lookout(-idle-bench)?"\)  200x150/{print $1; exit}'; }
+bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
+bubble_closed() { ! bubble_open; }
+# bubble_at Y: the bubble is open, 200x150, its right edge on the screen's.
+bubble_at() {
+    local bx by bw bh
+    bubble_open || return 1
+    read -r bx by bw bh < <(window_geometry "$(bubble_window)")
+    [ "$bx $by $bw $bh" = "$((width - 200)) $1 200 150" ]
+}
+bubble_where() { window_geometry "$(bubble_window)"; }
+menu_open() {
+    local w
+    for w in $(xwininfo -root -tree | grep '"lxqt-panel": ("lxqt-panel" "lxqt-panel")' | grep -v "${width}x$panel" | awk '{print $1}'); do
+        is_viewable "$w" && return 0
+    done
+    return 1
+}
+# icon_box: where the panel draws something in colour.
+icon_box() {
+    import -window root -crop "$strip" "$work/panel-now.png"
+    coloured_box "$work/panel-now.png"
+}
+click_icon() {
+    local x y w h
+    read -r x y w h < <(icon_box)
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "$1"
+}
+
+# --- The panel first, then Lookout: the panel's status notifier hosts it -----
+
+start_lookout "$work/lookout.log"
+wait_for 20 sni_item_of "$lookout_pid" || fail "Lookout registered no item with the panel's watcher: $(tail "$work/lookout.log")"
+item=$(sni_item_of "$lookout_pid")
+pass "Lookout's item $item is registered with lxqt-panel's StatusNotifierWatcher"
+
+wait_for 20 bubble_at $((height - panel - 150)) \
+    || fail "no bubble above the panel after the first report: $(bubble_where) $(tail "$work/lookout.log")"
+pass "a notice opened the 200x150 bubble at $((width - 200)),$((height - panel - 150)), right above the panel"
+
+icon_drawn() { icon_box | grep -q .; }
+wait_for 10 icon_drawn || fail "nothing new drawn in the panel"
+read -r ix iy iw ih < <(icon_box)
+[ "$iw" -le 24 ] && [ "$ih" -le 24 ] || fail "what the panel drew in colour is ${iw}x$ih, not one icon"
+pass "the panel draws the icon at $ix,$iy (${iw}x$ih)"
+
+click_icon 1
+wait_for 10 bubble_closed || fail "a click on the icon in the panel did not close the bubble"
+sleep 0.6 # two clicks in quick succession would be a double click
+click_icon 1
+wait_for 10 bubble_at $((height - panel - 150)) || fail "a second click did not open the bubble again: $(bubble_where)"
+pass "clicks on the icon in the panel close and open the bubble"
+
+checks=$(sni_menu_checks "$item" | tr '\t\n' '= ')
+[ "$checks" = "Auto show=1 Sound=1 Autorun=0 " ] || fail "the menu the panel reads: $checks $(gdbus call --session -d ${item%%/*} -o /MenuBar -m com.canonical.dbusmenu.GetLayout -- 0 -1 "@as []")"
+click_icon 3
+wait_for 10 menu_open || fail "a right click on the icon did not open the panel's menu"
+sleep 0.3 # let the menu paint before the picture
+import -window root "$artefacts/lxqt-menu-screen.png"
+pass "the panel's menu opened with its check marks (Auto show=1 Sound=1 Autorun=0): $artefacts/lxqt-menu-screen.png"
+
+# The entries in order: About, Auto show, Sound, Autorun, then Quit below a
+# separator. The third is "Sound"; the fifth, "Quit".
+xdotool key Down Down Down Return
+menu_closed() { ! menu_open; }
+wait_for 10 menu_closed || fail "the menu stayed open"
+sound_unchecked() { sni_menu_checks "$item" | grep -qx "Sound"$'\t'"0"; }
+wait_for 10 sound_unchecked \
+    || fail "the third entry of the panel's menu did not switch sound off: $(sni_menu_checks "$item" | tr '\t\n' '= ')"
+click_icon 3
+wait_for 10 menu_open || fail "the menu did not open a second time"
+sleep 0.3
+xdotool key Down Down Down Down Down Return
+wait_for_exit 10 || fail "the fifth entry of the panel's menu did not quit"
+grep -qx 'PLAY_SOUND = FALSE' "$app/config.cfg" || fail "config.cfg after Quit: $(cat "$app/config.cfg")"
+grep -qx 'AUTO_SHOW = TRUE' "$app/config.cfg" || fail "auto show changed: $(cat "$app/config.cfg")"
+pass "the panel's menu switched sound off and quit, and Quit saved it"
+item_gone() { ! sni_items | grep -q .; }
+wait_for 10 item_gone || fail "the item stayed in the panel after Quit"
+
+# --- Lookout first, then the panel: its XEmbed tray takes the icon -----------
+
+stop_panel
+printf 'SHOW_TIME = -1\n' >"$app/config.cfg"
+start_lookout "$work/lookout-first.log"
+wait_for 20 bubble_at $((height - 150)) || fail "no bubble in the corner of the whole screen: $(bubble_where)"
+pass "with no panel yet, a notice opened the bubble in the corner of the whole screen"
+
+start_panel
+# The panel's XEmbed tray takes the icon's window into a container of its own
+# and paints what it shows into the panel.
+icon_embedded() {
+    xwininfo -root -tree | grep -q '^        0x[0-9a-f]* "lookout": ("lookout" "lookout")'
+}
+wait_for 20 icon_embedded || fail "the panel started after Lookout did not embed its icon"
+wait_for 10 icon_drawn || fail "the embedded icon is not drawn in the panel"
+read -r ix iy iw ih < <(icon_box)
+pass "the panel started after Lookout embeds its icon and draws it at $ix,$iy (${iw}x$ih)"
+
+click_icon 1
+wait_for 10 bubble_closed || fail "a click on the embedded icon did not close the bubble"
+sleep 0.6
+click_icon 1
+wait_for 10 bubble_at $((height - panel - 150)) || fail "the bubble opened after the panel came is at $(bubble_where), not above it"
+pass "the bubble opened after the panel reserved its strip sits right above it"
+kill "$lookout_pid"
+wait "$lookout_pid" || true
+
+# --- The pictures: three kinds of line, and the menu beside them -------------
+
+if [ ! -x "$build/lookout-idle-bench" ]; then
+    echo "pictures not taken: $build/lookout-idle-bench is built with LOOKOUT_BUILD_BENCHMARKS only"
+else
+    stop_panel
+    start_panel
+    wait_for 20 sni_host_registered || fail "the panel registered no host the second time"
+    mkdir -p "$work/reports3"
+    three_line_reports "$work/reports3"
+    "$build/lookout-lobby" --port 0 --reports "$work/reports3" >"$work/lobby3.out" 2>"$work/lobby3.log" &
+    pids+=($!)
+    wait_for 10 grep -q 'listening on' "$work/lobby3.out" || fail "the second lobby did not start"
+    port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/lobby3.out")
+    cp "$build/lookout-idle-bench" "$app/"
+    printf 'SHOW_TIME = -1\n' >"$app/config.cfg"
+    (cd "$work" && exec "$app/lookout-idle-bench" "$port" "$app" 1500) >"$work/lookout-pictures.log" 2>&1 &
+    lookout_pid=$!
+    pids+=("$lookout_pid")
+    three_polls() { [ "$(grep -c '^connection ' "$work/lobby3.log")" -ge 3 ]; }
+    wait_for 20 three_polls || fail "the pictures' program did not poll"
+    wait_for 10 bubble_at $((height - panel - 150)) || fail "no bubble for the pictures"
+    sleep 0.3
+    xdotool mousemove 0 0
+    crop="480x220+$((width - 480))+$((height - 220))"
+    import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble.png"
+    click_icon 3
+    wait_for 10 menu_open || fail "the menu did not open for the picture"
+    sleep 0.3
+    import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble-menu.png"
+    xdotool key Escape
+    pass "pictures: $artefacts/lxqt-bubble.png and $artefacts/lxqt-bubble-menu.png"
+fi
+
+echo "lxqt_panel: all checks passed in $((SECONDS - started)) s"

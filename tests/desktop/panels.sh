@@ -1,0 +1,134 @@
+# Shared by the tests that put Lookout in panels we did not write (LXQt,
+# sway with waybar): sourced after common.sh.
+
+# keep_logs PREFIX: when the test ends, its logs go with the artefacts as
+# PREFIX-NAME.log, for a failure on a machine nobody can log in to.
+keep_logs() {
+    log_prefix=$1
+    trap 'save_logs; cleanup' EXIT
+}
+save_logs() {
+    local log
+    for log in "$work"/*.log; do
+        [ -f "$log" ] && cp "$log" "$artefacts/$log_prefix-$(basename "$log")"
+    done
+    return 0
+}
+
+# For a session that runs as another user (sway, GNOME Shell), through the
+# test's in_session COMMAND...: the bubble on its XWayland, and the item's
+# Activate, as a panel calls it on a click.
+session_bubble() { in_session xwininfo -root -tree | awk '/"lookout": \("lookout" "lookout"\)  200x150/{print $1; exit}'; }
+session_bubble_open() { local w; w=$(session_bubble); [ -n "$w" ] && in_session xwininfo -id "$w" | grep -q IsViewable; }
+session_bubble_closed() { ! session_bubble_open; }
+session_bubble_geometry() {
+    in_session xwininfo -id "$(session_bubble)" | awk '/Absolute upper-left X/{x=$NF}
+        /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}'
+}
+activate() {
+    gdbus call --session -d "${1%%/*}" -o "/${1#*/}" -m org.kde.StatusNotifierItem.Activate 100 100 >/dev/null
+}
+
+# skip REASON: the test cannot run on this machine; ctest counts it skipped.
+skip() { echo "SKIP: $*"; exit 77; }
+
+# need COMMAND...: skip unless every COMMAND is installed.
+need() {
+    local c missing=()
+    for c in "$@"; do command -v "$c" >/dev/null 2>&1 || missing+=("$c"); done
+    [ ${#missing[@]} -eq 0 ] || skip "not installed: ${missing[*]} (scripts/install-deps.sh installs them)"
+}
+
+# start_bus DIR: a session bus of the test's own that starts no services, so
+# whatever answers on it, the test started. Any user may connect: a session
+# that runs as another user shares it with the test. Exports its address.
+start_bus() {
+    local dir=$1
+    cat >"$dir/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$dir/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+    dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile --print-address >"$dir/bus.address" 2>"$dir/bus.log" &
+    pids+=($!)
+    wait_for 10 test -s "$dir/bus.address" || fail "dbus-daemon did not start: $(cat "$dir/bus.log")"
+    DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$dir/bus.address")
+    export DBUS_SESSION_BUS_ADDRESS
+}
+
+# sni_items: the items registered with the StatusNotifierWatcher on the bus,
+# one "service/path" a line (GNOME's extension writes "service@/path").
+sni_items() {
+    gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems \
+        | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|'
+}
+sni_host_registered() {
+    gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered \
+        | grep -q true
+}
+# sni_item_of PID: the registered item that belongs to process PID.
+sni_item_of() {
+    local item service owner_pid
+    while read -r item; do
+        service=${item%%/*}
+        owner_pid=$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+            -m org.freedesktop.DBus.GetConnectionUnixProcessID "$service" | grep -o '[0-9]\+' | tail -n1)
+        [ "$owner_pid" = "$1" ] && { echo "$item"; return 0; }
+    done < <(sni_items)
+    return 1
+}
+# sni_menu_checks ITEM: the item's dbusmenu as the host reads it, one
+# "label<TAB>toggle-state" a line for each check box.
+sni_menu_checks() {
+    local service=${1%%/*} path=/${1#*/} menu
+    menu=$(gdbus call --session -d "$service" -o "$path" -m org.freedesktop.DBus.Properties.Get \
+        org.kde.StatusNotifierItem Menu | grep -o "'/[^']*'" | tr -d "'")
+    gdbus call --session -d "$service" -o "$menu" -m com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []' \
+        | grep -o "'label': <'[^']*'>[^}]*'toggle-state': <[0-9]*>" \
+        | sed "s/'label': <'\([^']*\)'>.*'toggle-state': <\([0-9]*\)>/\1\t\2/" | tr -d '&'
+}
+
+# start_lobby REPORTS_DIR LOG: lookout-lobby serving the folder's reports on
+# the program's fixed port; waits while another run holds the port.
+start_lobby() {
+    local deadline=$((SECONDS + 60))
+    while :; do
+        "$build/lookout-lobby" --reports "$1" >"$2" 2>&1 &
+        lobby_pid=$!
+        pids+=("$lobby_pid")
+        wait_for 10 grep -q -e listening -e 'cannot listen' "$2" || fail "lookout-lobby did not start: $(cat "$2")"
+        grep -q listening "$2" && return 0
+        wait "$lobby_pid" || true
+        [ "$SECONDS" -lt "$deadline" ] || fail "port 22000 stayed taken for a minute: $(cat "$2")"
+        sleep 1
+    done
+}
+
+# coloured_box PNG: "X Y WIDTH HEIGHT" of the strongly coloured pixels of a
+# picture of part of the screen (a panel's greys and whites are not), in the
+# screen's coordinates; nothing when there are none. Lookout's icon is blue.
+coloured_box() {
+    convert "$1" -colorspace HSL -channel G -separate +channel -threshold 40% -trim \
+        -format '%w %h %X %Y' info: 2>/dev/null \
+        | awk '{ if ($1 > 1 || $2 > 1) print $3 + 0, $4 + 0, $1, $2 }'
+}
+
+# The three lines of a notice, as the program colours them: a player who
+# stayed (black), one who arrived (green) and one who left (grey). Writes the
+# two reports that make them into DIR.
+three_line_reports() {
+    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n' >"$1/1.txt"
+    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Rex\n' >"$1/2.txt"
+}
