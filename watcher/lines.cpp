@@ -26,24 +26,6 @@ QString utf8Text(QByteArrayView bytes)
     return QString::fromUtf8(beforeNul(bytes));
 }
 
-size_t textHash(QStringView text)
-{
-    TextHash hash(text.size());
-    const char16_t *p = text.utf16();
-    qsizetype n = text.size();
-    for (; n >= 4; p += 4, n -= 4) {
-        quint64 word;
-        std::memcpy(&word, p, 8);
-        hash.add(word);
-    }
-    if (n > 0) {
-        quint64 word = 0;
-        std::memcpy(&word, p, size_t(n) * 2);
-        hash.add(word);
-    }
-    return hash.result();
-}
-
 void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line)
 {
     const auto take = [&](QByteArrayView text) {

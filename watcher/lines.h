@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHashFunctions>
 #include <QString>
 
 #include <cstring>
@@ -25,33 +26,14 @@ QString latin1Text(QByteArrayView bytes);
 // The text of one line of a lobby report: UTF-8, ending early at a NUL byte.
 QString utf8Text(QByteArrayView bytes);
 
-// A hash of UTF-16 text for the watcher's own tables of names and entries:
-// quick on the short strings they hold, and the same on every run, since
-// nobody outside the program chooses what goes into them. It takes the units
-// four at a time, as they lie in memory, the last ones padded with zeros, so
-// that a caller can hash text it makes on the way without storing it.
-class TextHash
+// The hash of the watcher's own tables of names and entries. The lobby
+// chooses most of what goes into them, so the hash is keyed with Qt's random
+// per-process seed: nobody can prepare, in advance, a report whose names all
+// fall into the same slot and turn every lookup into a walk down the table.
+inline size_t textHash(QStringView text)
 {
-public:
-    explicit TextHash(qsizetype units) : m_h(0x9e3779b97f4a7c15ULL ^ (quint64(units) * 2)) {}
-
-    void add(quint64 fourUnits)
-    {
-        m_h = (m_h ^ fourUnits) * 0xff51afd7ed558ccdULL;
-        m_h ^= m_h >> 32;
-    }
-
-    size_t result() const
-    {
-        const quint64 h = m_h * 0xc4ceb9fe1a85ec53ULL;
-        return size_t(h ^ (h >> 29));
-    }
-
-private:
-    quint64 m_h;
-};
-
-size_t textHash(QStringView text);
+    return qHash(text, QHashSeed::globalSeed());
+}
 
 // Cuts a stream of bytes, fed in pieces as they arrive, into lines that keep
 // their line feed. A line that grows past maxLineLength is dropped up to its

@@ -149,7 +149,7 @@ private:
 
 size_t hashOf(const Split &who)
 {
-    return lines::textHash(who.player) * 0x9e3779b97f4a7c15ULL ^ lines::textHash(who.server);
+    return qHashMulti(QHashSeed::globalSeed(), who.player, who.server);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
-#include <cstring>
 
 namespace watchlist {
 
@@ -69,29 +68,6 @@ char32_t foldedAt(const char16_t *s, qsizetype i)
     return QChar::toCaseFolded(char32_t(u));
 }
 
-// Four units of a name in one word, as they lie in memory.
-constexpr quint64 lanes(quint64 unit)
-{
-    return unit * 0x0001000100010001ULL;
-}
-
-// Whether all four units are ASCII and none is a "[".
-bool plainAscii(quint64 units)
-{
-    const quint64 x = units ^ lanes(u'[');
-    const bool bracket = ((x - lanes(1)) & ~x & lanes(0x8000)) != 0;
-    return (units & lanes(0xff80)) == 0 && !bracket;
-}
-
-// The four units of a plainAscii() word lower-cased, each in its own lane:
-// no lane can carry into the next, as none exceeds 0x7f.
-quint64 asciiLowered(quint64 units)
-{
-    const quint64 atLeastA = units + lanes(0x80 - u'A');
-    const quint64 pastZ = units + lanes(0x80 - u'Z' - 1);
-    return units | ((atLeastA & ~pastZ & lanes(0x80)) >> 2);
-}
-
 struct BySecond
 {
     template <typename Tag>
@@ -148,30 +124,7 @@ bool Matcher::isWatched(QStringView name) const
     if (m_plain.empty())
         return hasTag(name);
     // Most names have no "[": then neither a tag nor the part after a tag is
-    // in them, and one pass that lower-cases the name decides. Plain ASCII
-    // ones, the most of all, are lower-cased and hashed four units at a time
-    // without being stored. The others take the long way.
-    {
-        const char16_t *const s = name.utf16();
-        const qsizetype size = name.size();
-        lines::TextHash hash(size);
-        qsizetype i = 0;
-        bool ascii = true;
-        for (; ascii && i + 4 <= size; i += 4) {
-            quint64 units;
-            std::memcpy(&units, s + i, 8);
-            ascii = plainAscii(units);
-            hash.add(asciiLowered(units));
-        }
-        if (ascii && i < size) {
-            quint64 units = 0;
-            std::memcpy(&units, s + i, size_t(size - i) * 2);
-            ascii = plainAscii(units);
-            hash.add(asciiLowered(units));
-        }
-        if (ascii)
-            return containsAsciiLowered(name, hash.result());
-    }
+    // in them, and one pass that lower-cases the name decides.
     QVarLengthArray<char16_t, 64> buffer(name.size());
     if (lowerSimply(name, buffer.data()) == Lowering::Done) {
         const QStringView lowered(buffer.constData(), name.size());
@@ -254,26 +207,6 @@ bool Matcher::isPlainEntry(QStringView key, bool wholeName) const
     }
     const QString lower = key.toString().toLower();
     return contains(lower, lines::textHash(lower));
-}
-
-bool Matcher::containsAsciiLowered(QStringView ascii, size_t hash) const
-{
-    const auto equal = [ascii](const QString &entry) {
-        if (entry.size() != ascii.size())
-            return false;
-        for (qsizetype i = 0; i < ascii.size(); ++i) {
-            if (entry.at(i).unicode() != asciiLower(ascii.utf16()[i]))
-                return false;
-        }
-        return true;
-    };
-    for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
-        const Slot &slot = m_plain[i];
-        if (slot.entry == 0)
-            return false;
-        if (slot.hash == hash && equal(m_lowered.at(slot.entry - 1)))
-            return true;
-    }
 }
 
 bool Matcher::contains(QStringView lowered, size_t hash) const

@@ -54,7 +54,6 @@ private:
     bool hasTag(QStringView name) const;
     bool isPlainEntry(QStringView key, bool wholeName) const;
     bool contains(QStringView lowered, size_t hash) const;
-    bool containsAsciiLowered(QStringView ascii, size_t hash) const;
 
     std::vector<char32_t> m_folded; // every tag's units, case-folded
     std::vector<Tag> m_tags;
