@@ -99,7 +99,7 @@ void tst_watchlist::isIntresting_data()
     for (const QString &name : {u"AB"_s, u"[A B]"_s, u"[AB"_s})
         row("not the tag", u"[AB]"_s, name, false);
     row("a tagged entry is a plain name", u"[AB]Sam"_s, u"[AB]Sam"_s, false);
-    row("the last bracket closes the tag", u"C"_s, u"[A]B]C"_s, true);
+    row("the first bracket with text on both sides closes the tag", u"B]C"_s, u"[A]B]C"_s, true);
     row("empty brackets are no tag", u"[]"_s, u"x[]y"_s, false);
     row("... but a plain name", u"[]"_s, u"[]"_s, true);
     // Tags are found by case-insensitive search, plain names by lower-case

@@ -38,8 +38,9 @@ QStringView afterTag(QStringView name)
     while (open < size && s[open] != u'[')
         ++open;
     // The closing bracket needs a character before it (after the "[") and one
-    // after it; the last such one closes the tag.
-    for (qsizetype close = size - 2; close >= open + 2; --close) {
+    // after it; the first such one closes the tag, as QRegExp's greedy
+    // "\[.+\](.+)" has it: the engine settles the captures from the left.
+    for (qsizetype close = open + 2; close < size - 1; ++close) {
         if (s[close] == u']')
             return name.sliced(close + 1);
     }

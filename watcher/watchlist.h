@@ -21,11 +21,12 @@ std::optional<QString> entryName(QStringView line);
 // clan tag, looked for anywhere in a player's name.
 bool isTag(QStringView entry);
 
-// The part of a player's name after its clan tag: after the first "[" that is
-// closed by a "]" at least one character later, with at least one character
-// still following. When several "]" qualify the last one closes the tag, as a
-// greedy "\[.+\](.+)" would have it, so "[A]B]C" leaves "C". Without such a
-// tag the result is empty.
+// The part of a player's name after its clan tag: after the first "[", the
+// first "]" that has at least one character between them and at least one
+// after it closes the tag. That is what QRegExp's greedy "\[.+\](.+)"
+// captures, though a backtracking engine would close at the last one:
+// "[A][B]Sam" leaves "[B]Sam", "[A]B]C" leaves "B]C", "[[a]]b" leaves "]b".
+// Without such a tag the result is empty.
 QStringView afterTag(QStringView name);
 
 // The watch list prepared for matching many names: the tags case-folded and
