@@ -156,4 +156,37 @@ bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QS
     return true;
 }
 
+void PollReader::start()
+{
+    m_splitter.reset();
+    m_reader.newReport();
+    m_received = 0;
+    m_reset = false;
+}
+
+void PollReader::read(QByteArrayView bytes, const watchlist::Matcher &watched, QString &server,
+                      QStringList &entries, QByteArray &traces)
+{
+    if (pastBound())
+        return;
+    m_received += bytes.size();
+    if (pastBound())
+        return;
+    m_splitter.feed(bytes.data(), bytes.size(), [&](QByteArrayView line) {
+        if (!m_reader.overflowed())
+            m_reader.readLine(line, watched, server, entries, traces);
+    });
+}
+
+PollReader::Verdict PollReader::verdict() const
+{
+    if (pastBound())
+        return Verdict::PastBound;
+    if (m_reset)
+        return Verdict::Reset;
+    if (m_splitter.inLine())
+        return Verdict::CutOff;
+    return Verdict::Report;
+}
+
 } // namespace report
