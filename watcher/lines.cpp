@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QStringDecoder>
 
 namespace lines {
 
@@ -21,22 +22,35 @@ QString latin1Text(QByteArrayView bytes)
     return QString::fromLatin1(beforeNul(bytes));
 }
 
+QString utf8OrLatin1Text(QByteArrayView bytes)
+{
+    bytes = beforeNul(bytes);
+    // A byte-order mark inside the file is a character like any other: only
+    // the one at the start of the file is skipped, by forEachFileLine().
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
 QString utf8Text(QByteArrayView bytes)
 {
     return QString::fromUtf8(beforeNul(bytes));
 }
 
-void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line)
+void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line, FileText text)
 {
-    const auto take = [&](QByteArrayView text) {
-        if (text.endsWith("\r\n")) {
-            QByteArray copy = text.toByteArray();
+    const auto decode = text == FileText::Latin1 ? latin1Text : utf8OrLatin1Text;
+    const auto take = [&](QByteArrayView bytes) {
+        if (bytes.endsWith("\r\n")) {
+            QByteArray copy = bytes.toByteArray();
             copy.remove(copy.size() - 2, 1);
-            line(latin1Text(copy));
+            line(decode(copy));
         } else {
-            line(latin1Text(text));
+            line(decode(bytes));
         }
     };
+    if (text == FileText::Utf8OrLatin1 && file.peek(3) == "\xef\xbb\xbf")
+        file.skip(3);
 
     Splitter splitter;
     char chunk[64 * 1024];

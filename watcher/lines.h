@@ -23,6 +23,12 @@ constexpr qsizetype maxLineLength = 1024 * 1024;
 // lost its line feed and matches nothing).
 QString latin1Text(QByteArrayView bytes);
 
+// The text of one line of list.cfg: UTF-8 when the line is valid UTF-8, as
+// editors on Linux save it, and otherwise Latin-1, one byte one character,
+// as the Windows editors the file was first written with saved it. A NUL
+// byte ends the text early either way.
+QString utf8OrLatin1Text(QByteArrayView bytes);
+
 // The text of one line of a lobby report: UTF-8, ending early at a NUL byte.
 QString utf8Text(QByteArrayView bytes);
 
@@ -88,11 +94,17 @@ private:
     bool m_skipping = false;
 };
 
+enum class FileText {
+    Latin1,       // every line by latin1Text()
+    Utf8OrLatin1, // every line by utf8OrLatin1Text(), after a UTF-8 byte-order mark at the start of the file
+};
+
 // Reads a text file to its end and hands each line, line feed included, to
 // `line`. A carriage return right before a line feed is dropped, so files with
 // either line end read alike; any other carriage return is kept. A last line
 // without a line feed is handed over without one.
-void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line);
+void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line,
+                     FileText text = FileText::Latin1);
 
 // Opens a hand-edited file for reading, unless it is not a regular file: a
 // named pipe would wait for a writer forever and a link to a device could

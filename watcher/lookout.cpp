@@ -82,7 +82,8 @@ void lookOut::parseConfig()
 {
     if (!lines::openRegularFile(listFile))
         return;
-    lines::forEachFileLine(listFile, [this](const QString &line) { parseConfigLine(line); });
+    lines::forEachFileLine(listFile, [this](const QString &line) { parseConfigLine(line); },
+                           lines::FileText::Utf8OrLatin1);
     listFile.close();
 }
 
