@@ -1,4 +1,5 @@
 #include "presence.h"
+#include "reference.h"
 #include "report.h"
 #include "watchlist.h"
 
@@ -10,10 +11,10 @@
 
 using namespace Qt::StringLiterals;
 
-// The line formats and the name comparison were first written as QRegExp
-// patterns. The scanners that replaced them must still accept exactly the same
-// lines, down to QRegExp's idea of a digit, a space and a word character, so
-// each rule is run here both ways on many generated lines.
+// The line formats and the name comparison are documented as QRegExp
+// patterns. The watcher's scanners must accept exactly the same lines, down
+// to QRegExp's idea of a digit, a space and a word character, so each rule is
+// run here both ways on many generated lines.
 
 namespace {
 
@@ -37,34 +38,32 @@ const RuleInfo &info(Rule rule)
 // nothing for no match, the captures otherwise.
 const QStringList watched = { u"watched"_s };
 
-// The patterns as the program first had them, each used the way it used them.
+// The QRegExp reference reading of each rule, as its answer on one string.
 class Reference
 {
 public:
-    Reference() { m_player.setMinimal(true); }
-
     QStringList outcome(Rule rule, const QString &s, const QStringList &list)
     {
         switch (rule) {
         case Rule::WatchListLine:
-            if (m_comment.indexIn(s) != -1)
+            if (m_rx.comment.indexIn(s) != -1)
                 return { u"comment"_s };
-            return captures(m_entry, s, { u"entry"_s });
+            return captures(m_rx.entry, s, { u"entry"_s });
         case Rule::ServerLine:
-            return captures(m_server, s);
+            return captures(m_rx.server, s);
         case Rule::ClientsLine:
-            return captures(m_clients, s);
+            return captures(m_rx.clients, s);
         case Rule::PlayerNames: {
             const QString padded = u'\t' + s + u'\t';
             QStringList names;
-            for (int p = 0, pos; (pos = m_player.indexIn(padded, p)) != -1; p = pos + 1)
-                names.append(m_player.cap(1));
+            for (int p = 0, pos; (pos = m_rx.player.indexIn(padded, p)) != -1; p = pos + 1)
+                names.append(m_rx.player.cap(1));
             return names;
         }
         case Rule::WatchedName:
-            return isIntresting(s, list) ? watched : QStringList();
+            return reference::isIntresting(m_rx, s, list) ? watched : QStringList();
         case Rule::PresenceSplit:
-            return captures(m_presence, s);
+            return captures(m_rx.presence, s);
         }
         return {};
     }
@@ -77,28 +76,7 @@ private:
         return head + rx.capturedTexts().mid(1);
     }
 
-    bool isIntresting(const QString &name, const QStringList &list)
-    {
-        bool found = false;
-        for (const QString &w : list) {
-            if (m_tagEntry.indexIn(w) != -1)
-                found = found || name.indexOf(w, 0, Qt::CaseInsensitive) != -1;
-            else if (m_tagged.indexIn(name) != -1)
-                found = found || m_tagged.cap(1).toLower() == w.toLower();
-            else
-                found = found || name.toLower() == w.toLower();
-        }
-        return found;
-    }
-
-    QRegExp m_comment { u"^#.+"_s };
-    QRegExp m_entry { u"^LIST \\+= (.+)\n$"_s };
-    QRegExp m_server { u"^SERVER \\d+; \\S+ (\\w+)\n$"_s };
-    QRegExp m_clients { u"^CLIENTS \\d+; (.+)\n$"_s };
-    QRegExp m_player { u"[\t](.+)[\t]"_s };
-    QRegExp m_tagEntry { u"^\\[.+\\]$"_s };
-    QRegExp m_tagged { u"\\[.+\\](.+)"_s };
-    QRegExp m_presence { u"^(\\S+)\\s(\\S+)$"_s };
+    reference::Patterns m_rx;
 };
 
 QStringList ourOutcome(Rule rule, const QString &s, const QStringList &list)

@@ -199,8 +199,9 @@ bool Matcher::isPlainEntry(QStringView key, bool wholeName) const
 
     // QString::toLower() turns a lone surrogate into U+FFFD once it has
     // changed a character before it, and, in a temporary string only, a final
-    // high surrogate too. The original program lower-cased a whole name as a
-    // named string and the part after a tag as a temporary, and so do we.
+    // high surrogate too. The QRegExp reference reading lower-cases a whole
+    // name as a named string and the part after a tag as a temporary, and so
+    // do we.
     if (wholeName) {
         const QString name = key.toString();
         const QString lower = name.toLower();
