@@ -110,7 +110,7 @@ Matcher::Matcher(const QStringList &entries)
     m_mask = capacity - 1;
     for (qsizetype e = 0; e < m_lowered.size(); ++e) {
         const QString &lowered = m_lowered.at(e);
-        const size_t hash = lines::textHash(lowered);
+        const size_t hash = lines::textHash(lowered, *m_key);
         if (contains(lowered, hash))
             continue;
         size_t i = hash & m_mask;
@@ -129,7 +129,7 @@ bool Matcher::isWatched(QStringView name) const
     QVarLengthArray<char16_t, 64> buffer(name.size());
     if (lowerSimply(name, buffer.data()) == Lowering::Done) {
         const QStringView lowered(buffer.constData(), name.size());
-        return contains(lowered, lines::textHash(lowered));
+        return isEntry(QStringView(lowered));
     }
     if (hasTag(name))
         return true;
@@ -194,7 +194,7 @@ bool Matcher::isPlainEntry(QStringView key, bool wholeName) const
     QVarLengthArray<char16_t, 64> buffer(key.size());
     if (lowerSimply(key, buffer.data(), false) == Lowering::Done) {
         const QStringView lowered(buffer.constData(), key.size());
-        return contains(lowered, lines::textHash(lowered));
+        return isEntry(QStringView(lowered));
     }
 
     // QString::toLower() turns a lone surrogate into U+FFFD once it has
@@ -205,10 +205,15 @@ bool Matcher::isPlainEntry(QStringView key, bool wholeName) const
     if (wholeName) {
         const QString name = key.toString();
         const QString lower = name.toLower();
-        return contains(lower, lines::textHash(lower));
+        return isEntry(QStringView(lower));
     }
     const QString lower = key.toString().toLower();
-    return contains(lower, lines::textHash(lower));
+    return isEntry(QStringView(lower));
+}
+
+bool Matcher::isEntry(QStringView lowered) const
+{
+    return contains(lowered, lines::textHash(lowered, *m_key));
 }
 
 bool Matcher::contains(QStringView lowered, size_t hash) const

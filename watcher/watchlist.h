@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lines.h"
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -54,6 +56,7 @@ private:
     static Lowering lowerSimply(QStringView key, char16_t *lowered, bool stopAtBracket = true);
     bool hasTag(QStringView name) const;
     bool isPlainEntry(QStringView key, bool wholeName) const;
+    bool isEntry(QStringView lowered) const;
     bool contains(QStringView lowered, size_t hash) const;
 
     std::vector<char32_t> m_folded; // every tag's units, case-folded
@@ -67,6 +70,7 @@ private:
     QStringList m_lowered;     // the plain entries, lower-cased
     std::vector<Slot> m_plain; // open addressing, linear probing, at most half full
     size_t m_mask = 0;
+    const lines::HashKey *m_key = &lines::hashKey();
 };
 
 } // namespace watchlist
