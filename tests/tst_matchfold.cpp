@@ -9,11 +9,11 @@
 
 using namespace Qt::StringLiterals;
 
-// The watch-list matcher and the report reader take shortcuts for speed: tags
-// folded ahead of time and looked for only at a "[", names lower-cased one
-// unit at a time, lines decoded into a reused buffer. Each shortcut must give
-// exactly what the plain Qt call it replaces gives, and these cases hold them
-// to it, the awkward letters first.
+// The shortcuts of watcher/fastpath.h, as the matcher and the report reader
+// use them: tags folded ahead of time and looked for only at a "[", names
+// lower-cased one unit at a time, lines decoded into a reused buffer. Each
+// must give exactly what the plain Qt call it stands for gives, and these
+// cases hold them to it, the awkward letters first.
 class tst_matchfold : public QObject
 {
     Q_OBJECT

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "fastpath.h"
 #include "lines.h"
 #include "watchlist.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <QStringDecoder>
 #include <QStringList>
 #include <QStringView>
 
@@ -103,12 +103,7 @@ public:
     bool overflowed() const { return m_overflowed; }
 
 private:
-    QStringView decode(QByteArrayView line);
-
-    // Holds the line being read, at its start. Kept from line to line, so
-    // that a report of many thousand lines is not as many thousand allocations.
-    QString m_text;
-    QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
+    fastpath::LineDecoder m_decoder;
     qsizetype m_seats = 0;
     qsizetype m_seatText = 0;
     bool m_overflowed = false;

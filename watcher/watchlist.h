@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fastpath.h"
 #include "lines.h"
 
 #include <QString>
@@ -42,25 +43,14 @@ public:
     explicit Matcher(const QStringList &entries);
 
     bool isWatched(QStringView name) const;
-    bool isEmpty() const { return m_tags.empty() && m_plain.empty(); }
+    bool isEmpty() const { return m_tags.isEmpty() && m_plain.empty(); }
 
 private:
-    struct Tag
-    {
-        char32_t second; // the folded unit after the "[", the key the tags are sorted by
-        quint32 offset;  // into m_folded
-        quint32 length;
-    };
-
-    enum class Lowering { Done, NeedsQt, Bracket };
-    static Lowering lowerSimply(QStringView key, char16_t *lowered, bool stopAtBracket = true);
-    bool hasTag(QStringView name) const;
     bool isPlainEntry(QStringView key, bool wholeName) const;
     bool isEntry(QStringView lowered) const;
     bool contains(QStringView lowered, size_t hash) const;
 
-    std::vector<char32_t> m_folded; // every tag's units, case-folded
-    std::vector<Tag> m_tags;
+    fastpath::TagSearch m_tags;
     struct Slot
     {
         size_t hash;   // of the entry, so that strings are compared only on a likely hit
