@@ -287,8 +287,9 @@ bool sameNotice(int entries)
     const presence::Notice ours = presence::compare(polls.now, polls.before);
     const reference::Notice theirs = reference::compare(polls.now, polls.before);
     const bool same = int(ours.kind) == int(theirs.kind) && ours.text == theirs.text;
-    std::fprintf(stderr, "comparison of %lld with %lld entries: %s\n", qlonglong(polls.now.size()),
-        qlonglong(polls.before.size()), same ? "the same notice as the nested loops" : "DIFFERENT notice");
+    std::fprintf(stderr, "comparison of %lld with %lld entries: %s the QRegExp reference reading\n",
+        qlonglong(polls.now.size()), qlonglong(polls.before.size()),
+        same ? "the same notice as" : "a DIFFERENT notice from");
     return same;
 }
 
@@ -386,9 +387,9 @@ int measureFiles(const Files &files)
     const QByteArray slice = workload::slice(report, naiveBytes);
     const double naive = medianSeconds([&] { benchmark::DoNotOptimize(readNaively(slice, entries)); }, 0);
     if (slice.size() == report.size())
-        std::printf("naive reading: %.3f MB/s\n", megabytes / naive);
+        std::printf("QRegExp reading: %.3f MB/s\n", megabytes / naive);
     else
-        std::printf("naive reading (first %lld bytes): %.3f MB/s\n", qlonglong(slice.size()), slice.size() / 1e6 / naive);
+        std::printf("QRegExp reading (first %lld bytes): %.3f MB/s\n", qlonglong(slice.size()), slice.size() / 1e6 / naive);
     if (!files.against.isEmpty()) {
         const QStringList now = readReport(report, watched);
         const QStringList before = readReport(readAll(files.against), watched);
