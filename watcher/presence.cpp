@@ -133,6 +133,15 @@ public:
         }
     }
 
+    void prefetch(size_t hash) const
+    {
+#if defined(__GNUC__)
+        __builtin_prefetch(&m_slots[hash & m_mask]);
+#else
+        Q_UNUSED(hash);
+#endif
+    }
+
 private:
     std::vector<Slot> m_slots;
     size_t m_mask = 0;
@@ -155,33 +164,53 @@ Notice compare(const QStringList &now, const QStringList &before)
     bool arrived = false;
     const lines::HashKey &key = lines::hashKey();
 
-    // How often each entry occurs before: one stay line for each.
+    // The hashes first, in one pass down each list, so that the lookups
+    // after it can ask for their slots a few entries ahead: with a hundred
+    // thousand entries the tables outgrow the cache, and waiting for memory
+    // would cost more than all the rest.
+    std::vector<size_t> beforeHash(size_t(before.size()));
+    for (qsizetype i = 0; i < before.size(); ++i)
+        beforeHash[size_t(i)] = lines::textHash(before.at(i), key);
+    std::vector<size_t> nowHash(size_t(now.size()));
+    std::vector<Split> nowSplit(size_t(now.size()));
+    std::vector<size_t> nowSplitHash(size_t(now.size()));
+    // A stay or arrival line is about fifty characters besides the entry.
+    qsizetype textSize = 0;
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        const QString &e = now.at(i);
+        nowHash[size_t(i)] = lines::textHash(e, key);
+        nowSplit[size_t(i)] = split(e);
+        nowSplitHash[size_t(i)] = hashOf(nowSplit[size_t(i)], key);
+        textSize += e.size() + 50;
+    }
+    constexpr size_t ahead = 8;
+
     PositionTable beforeCount(before.size());
     for (qsizetype i = 0; i < before.size(); ++i) {
+        if (size_t(i) + ahead < beforeHash.size())
+            beforeCount.prefetch(beforeHash[size_t(i) + ahead]);
         const QString &b = before.at(i);
-        const size_t hash = lines::textHash(b, key);
+        const size_t hash = beforeHash[size_t(i)];
         PositionTable::Slot &slot = beforeCount.find(hash, [&](qsizetype j) { return before.at(j) == b; });
         if (slot.position < 0)
             slot = {quint32(hash), qint32(i), 0};
         ++slot.count;
     }
 
-    // Where each player and server pair is now, for the departures after.
-    std::vector<Split> nowSplit(size_t(now.size()));
     PositionTable nowSplitAt(now.size());
-    // A stay or arrival line is about fifty characters besides the entry.
-    qsizetype textSize = 0;
-    for (const QString &e : now)
-        textSize += e.size() + 50;
     notice.text.reserve(textSize);
     for (qsizetype i = 0; i < now.size(); ++i) {
+        if (size_t(i) + ahead < nowHash.size()) {
+            nowSplitAt.prefetch(nowSplitHash[size_t(i) + ahead]);
+            beforeCount.prefetch(nowHash[size_t(i) + ahead]);
+        }
         const QString &e = now.at(i);
-        const Split &who = nowSplit[size_t(i)] = split(e);
-        const size_t whoHash = hashOf(who, key);
+        const Split &who = nowSplit[size_t(i)];
+        const size_t whoHash = nowSplitHash[size_t(i)];
         PositionTable::Slot &at = nowSplitAt.find(whoHash, [&](qsizetype j) { return nowSplit[size_t(j)] == who; });
         if (at.position < 0)
             at = {quint32(whoHash), qint32(i), 1};
-        const int equal = beforeCount.find(lines::textHash(e, key), [&](qsizetype j) { return before.at(j) == e; }).count;
+        const int equal = beforeCount.find(nowHash[size_t(i)], [&](qsizetype j) { return before.at(j) == e; }).count;
         for (int k = 0; k < equal; ++k)
             appendLine(notice.text, LineKind::Stay, who);
         if (equal == 0) {
@@ -190,9 +219,16 @@ Notice compare(const QStringList &now, const QStringList &before)
         }
     }
 
-    for (const QString &b : before) {
-        const Split who = split(b);
-        if (nowSplitAt.find(hashOf(who, key), [&](qsizetype j) { return nowSplit[size_t(j)] == who; }).position < 0)
+    std::vector<Split> beforeSplit(size_t(before.size()));
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        beforeSplit[size_t(i)] = split(before.at(i));
+        beforeHash[size_t(i)] = hashOf(beforeSplit[size_t(i)], key);
+    }
+    for (size_t i = 0; i < beforeSplit.size(); ++i) {
+        if (i + ahead < beforeSplit.size())
+            nowSplitAt.prefetch(beforeHash[i + ahead]);
+        const Split &who = beforeSplit[i];
+        if (nowSplitAt.find(beforeHash[i], [&](qsizetype j) { return nowSplit[size_t(j)] == who; }).position < 0)
             appendLine(notice.text, LineKind::Departure, who);
     }
 
