@@ -7,11 +7,6 @@ namespace fastpath {
 
 namespace {
 
-char16_t asciiLower(char16_t u)
-{
-    return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
-}
-
 // The unit at `i` case-folded the way QString::indexOf(..., Qt::CaseInsensitive)
 // folds it: a low surrogate together with the high one before it, any other
 // unit on its own, lone surrogates included. Folding never takes an ASCII
@@ -21,7 +16,7 @@ char32_t foldedAt(const char16_t *s, qsizetype i)
 {
     const char16_t u = s[i];
     if (u < 0x80)
-        return asciiLower(u);
+        return detail::asciiLower(u);
     if (QChar::isLowSurrogate(u) && i > 0 && QChar::isHighSurrogate(s[i - 1]))
         return QChar::toCaseFolded(QChar::surrogateToUcs4(s[i - 1], u));
     return QChar::toCaseFolded(char32_t(u));
@@ -42,31 +37,6 @@ struct BySecond
 };
 
 } // namespace
-
-Lowering lowerSimply(QStringView key, char16_t *lowered, bool stopAtBracket)
-{
-    // Lower-cased one unit at a time, without a string of its own, when that
-    // gives what QString::toLower() gives: for every unit but surrogates and
-    // U+0130, the one character whose lower case is two (an "i" and a
-    // combining dot), which QChar::toLower() leaves as it is.
-    const char16_t *const s = key.utf16();
-    for (qsizetype i = 0; i < key.size(); ++i) {
-        const char16_t u = s[i];
-        if (u < 0x80) {
-            if (u == u'[' && stopAtBracket)
-                return Lowering::Bracket;
-            lowered[i] = asciiLower(u);
-            continue;
-        }
-        if (QChar::isSurrogate(u) || u == 0x130)
-            return Lowering::NeedsQt;
-        const char32_t l = QChar::toLower(char32_t(u));
-        if (l > 0xffff)
-            return Lowering::NeedsQt;
-        lowered[i] = char16_t(l);
-    }
-    return Lowering::Done;
-}
 
 void TagSearch::add(QStringView tag)
 {
@@ -108,40 +78,6 @@ bool TagSearch::foundIn(QStringView name) const
         }
     }
     return false;
-}
-
-QStringView LineDecoder::decode(QByteArrayView line)
-{
-    if (const void *nul = std::memchr(line.data(), '\0', size_t(line.size())))
-        line = line.first(static_cast<const char *>(nul) - line.data());
-    // The buffer only grows, so that a line costs no resize.
-    const qsizetype room = m_decoder.requiredSpace(line.size());
-    if (m_text.size() < room)
-        m_text.resize(room);
-    QChar *const start = m_text.data();
-
-    // Most server lines, and many other lines, are ASCII, which UTF-8 leaves
-    // as it is: widening them is cheaper than calling the decoder.
-    const char *const bytes = line.data();
-    const qsizetype size = line.size();
-    quint64 high = 0;
-    qsizetype i = 0;
-    for (; i + 8 <= size; i += 8) {
-        quint64 word;
-        std::memcpy(&word, bytes + i, 8);
-        high |= word;
-    }
-    for (; i < size; ++i)
-        high |= quint64(uchar(bytes[i]));
-    if ((high & 0x8080808080808080ULL) == 0) {
-        for (i = 0; i < size; ++i)
-            start[i] = QChar(char16_t(uchar(bytes[i])));
-        return QStringView(start, size);
-    }
-
-    m_decoder.resetState();
-    const QChar *const end = m_decoder.appendToBuffer(start, line);
-    return QStringView(start, end - start);
 }
 
 } // namespace fastpath

@@ -69,6 +69,7 @@ Matcher::Matcher(const QStringList &entries)
         const size_t hash = lines::textHash(lowered, *m_key);
         if (contains(lowered, hash))
             continue;
+        m_sketch.add(lowered);
         size_t i = hash & m_mask;
         while (m_plain[i].entry != 0)
             i = (i + 1) & m_mask;
@@ -117,6 +118,8 @@ bool Matcher::isPlainEntry(QStringView key, bool wholeName) const
 
 bool Matcher::isEntry(QStringView lowered) const
 {
+    if (!m_sketch.mayHold(lowered))
+        return false;
     return contains(lowered, lines::textHash(lowered, *m_key));
 }
 

@@ -57,6 +57,7 @@ private:
         quint32 entry; // 1 + its index in m_lowered; 0 for a free slot
     };
 
+    fastpath::EntrySketch m_sketch; // of the plain entries
     QStringList m_lowered;     // the plain entries, lower-cased
     std::vector<Slot> m_plain; // open addressing, linear probing, at most half full
     size_t m_mask = 0;
