@@ -1,7 +1,7 @@
 #include "lines.h"
 #include "lookout.h"
-#include "naive.h"
 #include "presence.h"
+#include "reference.h"
 #include "report.h"
 #include "watchlist.h"
 #include "workload.h"
@@ -46,7 +46,8 @@ const workload::Lobby &hugeLobby()
     return lobby;
 }
 
-// Enough of the huge lobby for the naive reading to finish in about a second.
+// Enough of the huge lobby for the QRegExp reference reading to finish in
+// about a second.
 const QByteArray &hugeSlice()
 {
     static const QByteArray slice = workload::slice(hugeLobby().report, 16 * 1024);
@@ -67,32 +68,27 @@ qsizetype floorPass(QByteArrayView bytes)
 }
 
 // What the watcher does with a report as the socket hands it over, piece by
-// piece: the line splitter, then the report reader. The traces are dropped
-// where the watcher writes them out.
+// piece: report::PollReader, lines and all. The traces are dropped where the
+// watcher writes them out.
 QStringList readReport(QByteArrayView report, const watchlist::Matcher &watched)
 {
     constexpr qsizetype chunk = 64 * 1024; // what lookOut::processPackage reads at once
-    lines::Splitter splitter;
-    report::Reader reader;
+    report::PollReader reader;
+    reader.start();
     QString server;
     QStringList entries;
     QByteArray traces;
     for (qsizetype at = 0; at < report.size(); at += chunk) {
-        splitter.feed(report.data() + at, std::min(chunk, report.size() - at), [&](QByteArrayView line) {
-            reader.readLine(line, watched, server, entries, traces);
-            if (!traces.isEmpty())
-                traces.resize(0);
-        });
+        reader.read(report.sliced(at, std::min(chunk, report.size() - at)), watched, server, entries, traces);
+        traces.resize(0);
     }
     return entries;
 }
 
+// The QRegExp reference reading, the yardstick of the benchmarks.
 QStringList readNaively(QByteArrayView report, const QStringList &watchList)
 {
-    naive::Reader reader;
-    QStringList entries;
-    reader.read(report, watchList, entries);
-    return entries;
+    return reference::online(report, watchList);
 }
 
 void floorBench(benchmark::State &state, const QByteArray &report)
@@ -143,9 +139,9 @@ void compareBench(benchmark::State &state, int entries, bool naively)
 {
     const workload::Polls &polls = pollsOf(entries);
     for (auto _ : state) {
-        const presence::Notice notice
-            = naively ? naive::compare(polls.now, polls.before) : presence::compare(polls.now, polls.before);
-        benchmark::DoNotOptimize(notice.text.size());
+        const QString text = naively ? reference::compare(polls.now, polls.before).text
+                                     : presence::compare(polls.now, polls.before).text;
+        benchmark::DoNotOptimize(text.size());
     }
     state.SetItemsProcessed(state.iterations() * (polls.now.size() + polls.before.size()));
     state.counters["now"] = double(polls.now.size());
@@ -274,7 +270,8 @@ void pollBench(benchmark::State &state, const workload::Lobby &lobby)
     state.SetBytesProcessed(state.iterations() * lobby.report.size());
 }
 
-// The real reading must find what the QRegExp reference reading found, or its speed means nothing.
+// The watcher must find what the QRegExp reference reading finds, or its
+// speed means nothing.
 bool sameFindings(const char *what, QByteArrayView report, const QStringList &entries)
 {
     const QStringList ours = readReport(report, watchlist::Matcher(entries));
@@ -288,10 +285,11 @@ bool sameNotice(int entries)
 {
     const workload::Polls &polls = pollsOf(entries);
     const presence::Notice ours = presence::compare(polls.now, polls.before);
-    const presence::Notice theirs = naive::compare(polls.now, polls.before);
-    const bool same = ours.kind == theirs.kind && ours.text == theirs.text;
-    std::fprintf(stderr, "comparison of %lld with %lld entries: %s\n", qlonglong(polls.now.size()),
-        qlonglong(polls.before.size()), same ? "the same notice as the nested loops" : "DIFFERENT notice");
+    const reference::Notice theirs = reference::compare(polls.now, polls.before);
+    const bool same = int(ours.kind) == int(theirs.kind) && ours.text == theirs.text;
+    std::fprintf(stderr, "comparison of %lld with %lld entries: %s the QRegExp reference reading\n",
+        qlonglong(polls.now.size()), qlonglong(polls.before.size()),
+        same ? "the same notice as" : "a DIFFERENT notice from");
     return same;
 }
 
@@ -383,15 +381,15 @@ int measureFiles(const Files &files)
     std::printf("reading (CPU time, medians): %.1f MB/s\n", megabytes / reading);
     std::printf("floor: %.1f MB/s\n", megabytes / floor);
     std::fflush(stdout);
-    // The naive reading of a large report takes minutes: a slice of it says
-    // as much.
+    // The QRegExp reading of a large report takes minutes: a slice of it
+    // says as much.
     constexpr qsizetype naiveBytes = 256 * 1024;
     const QByteArray slice = workload::slice(report, naiveBytes);
     const double naive = medianSeconds([&] { benchmark::DoNotOptimize(readNaively(slice, entries)); }, 0);
     if (slice.size() == report.size())
-        std::printf("naive reading: %.3f MB/s\n", megabytes / naive);
+        std::printf("QRegExp reading: %.3f MB/s\n", megabytes / naive);
     else
-        std::printf("naive reading (first %lld bytes): %.3f MB/s\n", qlonglong(slice.size()), slice.size() / 1e6 / naive);
+        std::printf("QRegExp reading (first %lld bytes): %.3f MB/s\n", qlonglong(slice.size()), slice.size() / 1e6 / naive);
     if (!files.against.isEmpty()) {
         const QStringList now = readReport(report, watched);
         const QStringList before = readReport(readAll(files.against), watched);

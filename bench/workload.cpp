@@ -110,7 +110,7 @@ QStringList listEntries(const QByteArray &listFile)
             return;
         if (auto name = watchlist::entryName(line))
             entries.append(*name);
-    });
+    }, lines::FileText::Utf8OrLatin1);
     return entries;
 }
 

@@ -36,7 +36,7 @@ Lobby lobby(const Shape &shape, quint64 seed = 1);
 
 // A watch list for `report`: plain names of players in it and of players
 // not in it, half and half; tags that some of its players wear and tags that
-// none do. ASCII only, as list.cfg is read as Latin-1.
+// none do. ASCII only, which reads alike as UTF-8 and as Latin-1.
 QByteArray watchList(const QByteArray &report, const Shape &shape, quint64 seed);
 
 // The entries of a list.cfg, read the way the watcher reads its file.

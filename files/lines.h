@@ -22,36 +22,33 @@ constexpr qsizetype maxLineLength = 1024 * 1024;
 // lost its line feed and matches nothing).
 QString latin1Text(QByteArrayView bytes);
 
+// The text of one line of list.cfg: UTF-8 when the line is valid UTF-8, as
+// editors on Linux save it, and otherwise Latin-1, one byte one character,
+// as the Windows editors the file was first written with saved it. A NUL
+// byte ends the text early either way.
+QString utf8OrLatin1Text(QByteArrayView bytes);
+
 // The text of one line of a lobby report: UTF-8, ending early at a NUL byte.
 QString utf8Text(QByteArrayView bytes);
 
-// A hash of UTF-16 text for the watcher's own tables of names and entries:
-// quick on the short strings they hold, and the same on every run, since
-// nobody outside the program chooses what goes into them. It takes the units
-// four at a time, as they lie in memory, the last ones padded with zeros, so
-// that a caller can hash text it makes on the way without storing it.
-class TextHash
+// The hash of the watcher's own tables of names and entries. The lobby
+// chooses most of what goes into them, so the hash is keyed with a random
+// key drawn once per process: nobody can prepare, in advance, a report whose
+// names all fall into the same slot and turn every lookup into a walk down
+// the table. It is SipHash-1-3, the keyed hash Rust's hash maps use against
+// the same attack. Not qHash() with Qt's seed: in Qt 6.4 on x86 that is an
+// AES hash which, called once per name between other work, made reading a
+// report more than twice as slow (lookout-bench read/typical).
+struct HashKey
 {
-public:
-    explicit TextHash(qsizetype units) : m_h(0x9e3779b97f4a7c15ULL ^ (quint64(units) * 2)) {}
-
-    void add(quint64 fourUnits)
-    {
-        m_h = (m_h ^ fourUnits) * 0xff51afd7ed558ccdULL;
-        m_h ^= m_h >> 32;
-    }
-
-    size_t result() const
-    {
-        const quint64 h = m_h * 0xc4ceb9fe1a85ec53ULL;
-        return size_t(h ^ (h >> 29));
-    }
-
-private:
-    quint64 m_h;
+    quint64 k0;
+    quint64 k1;
 };
 
-size_t textHash(QStringView text);
+// The process's key, the same for every table.
+const HashKey &hashKey();
+
+size_t textHash(QStringView text, const HashKey &key);
 
 // Cuts a stream of bytes, fed in pieces as they arrive, into lines that keep
 // their line feed. A line that grows past maxLineLength is dropped up to its
@@ -106,11 +103,17 @@ private:
     bool m_skipping = false;
 };
 
+enum class FileText {
+    Latin1,       // every line by latin1Text()
+    Utf8OrLatin1, // every line by utf8OrLatin1Text(), after a UTF-8 byte-order mark at the start of the file
+};
+
 // Reads a text file to its end and hands each line, line feed included, to
 // `line`. A carriage return right before a line feed is dropped, so files with
 // either line end read alike; any other carriage return is kept. A last line
 // without a line feed is handed over without one.
-void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line);
+void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line,
+                     FileText text = FileText::Latin1);
 
 // Opens a hand-edited file for reading, unless it is not a regular file: a
 // named pipe would wait for a writer forever and a link to a device could

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -25,13 +26,45 @@ void check(bool ok, const char *what)
     }
 }
 
-// The lines of a file by the documented rule, written out the long way: cut
-// after each line feed, drop lines past the bound, drop the CR of a CR LF,
-// end each line's text at a NUL, one byte per character.
+// A line's bytes as UTF-8, decoded by the book: no overlong forms, no
+// surrogates, nothing past U+10FFFF; nothing at all if any of that is broken.
+std::optional<QString> strictUtf8(const QByteArray &bytes)
+{
+    QString text;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const uchar lead = uchar(bytes[i]);
+        const int more = lead < 0x80 ? 0 : lead >= 0xc2 && lead < 0xe0 ? 1 : lead >= 0xe0 && lead < 0xf0 ? 2
+            : lead >= 0xf0 && lead < 0xf5 ? 3 : -1;
+        if (more < 0 || i + more >= bytes.size())
+            return std::nullopt;
+        char32_t c = more == 0 ? lead : lead & (0x3f >> more);
+        for (int k = 1; k <= more; ++k) {
+            const uchar next = uchar(bytes[i + k]);
+            if ((next & 0xc0) != 0x80)
+                return std::nullopt;
+            c = (c << 6) | (next & 0x3f);
+        }
+        const char32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (c < least[more] || c > 0x10ffff || (c >= 0xd800 && c < 0xe000))
+            return std::nullopt;
+        // Not QString::fromUcs4(), which drops a byte-order mark.
+        if (QChar::requiresSurrogates(c))
+            text.append(QChar(QChar::highSurrogate(c))).append(QChar(QChar::lowSurrogate(c)));
+        else
+            text.append(QChar(char16_t(c)));
+        i += 1 + more;
+    }
+    return text;
+}
+
+// The lines of a file by the documented rule, written out the long way: skip
+// a UTF-8 byte-order mark at the start, cut after each line feed, drop lines
+// past the bound, drop the CR of a CR LF, end each line's text at a NUL, and
+// read it as UTF-8 if it is valid UTF-8, else one byte per character.
 QStringList expectedLines(const QByteArray &bytes)
 {
     QStringList result;
-    qsizetype start = 0;
+    qsizetype start = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
     while (start < bytes.size()) {
         qsizetype lf = bytes.indexOf('\n', start);
         const qsizetype end = lf < 0 ? bytes.size() : lf + 1;
@@ -44,7 +77,7 @@ QStringList expectedLines(const QByteArray &bytes)
         const qsizetype nul = line.indexOf('\0');
         if (nul >= 0)
             line.truncate(nul);
-        result.append(QString::fromLatin1(line));
+        result.append(strictUtf8(line).value_or(QString::fromLatin1(line)));
     }
     return result;
 }
@@ -68,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             check(!name->isEmpty() && u"LIST += "_s + *name + u'\n' == line, "entry name does not rebuild the line");
             entries.append(*name);
         }
-    });
+    }, lines::FileText::Utf8OrLatin1);
     check(read == expectedLines(bytes), "lines differ from the rule");
 
     const watchlist::Matcher matcher(entries);

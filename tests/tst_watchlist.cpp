@@ -63,7 +63,15 @@ void tst_watchlist::listFile_data()
     QTest::newRow("CR LF line ends") << "LIST += Kira\r\nLIST += Sam\r\n"_ba << u"Sam"_s << true;
     QTest::newRow("a lone CR is kept") << "LIST += Sam\r\r\n"_ba << u"Sam\r"_s << true;
     QTest::newRow("a NUL cuts the line") << QByteArray("LIST += Sa\0m\n", 13) << u"Sa"_s << false;
-    QTest::newRow("bytes are Latin-1") << "LIST += Zo\xeb\n"_ba << u"Zo\u00eb"_s << true;
+    QTest::newRow("a name in UTF-8") << "LIST += Jos\xc3\xa9\n"_ba << u"Jos\u00e9"_s << true;
+    QTest::newRow("a name in Latin-1") << "LIST += Jos\xe9\n"_ba << u"Jos\u00e9"_s << true;
+    QTest::newRow("a Cyrillic name in UTF-8, any case")
+        << "LIST += \xd0\x94\xd0\xb8\xd0\xbc\xd0\xb0\n"_ba << u"\u0414\u0418\u041c\u0410"_s << true;
+    QTest::newRow("a line that is not valid UTF-8 is Latin-1, beside one that is")
+        << "LIST += Zo\xc3\xab\nLIST += Jos\xc3\n"_ba << u"Jos\u00c3"_s << true;
+    QTest::newRow("a byte-order mark at the start is skipped") << "\xef\xbb\xbfLIST += Sam\n"_ba << u"Sam"_s << true;
+    QTest::newRow("... anywhere else it is part of the line")
+        << "LIST += Kira\n\xef\xbb\xbfLIST += Sam\n"_ba << u"Sam"_s << false;
     QTest::newRow("a line past the length bound is dropped, the next one read")
         << "LIST += " + QByteArray(lines::maxLineLength + 10, 'x') + "\nLIST += Sam\n"_ba << u"Sam"_s << true;
 }
@@ -97,7 +105,7 @@ void tst_watchlist::isIntresting_data()
     for (const QString &name : {u"AB"_s, u"[A B]"_s, u"[AB"_s})
         row("not the tag", u"[AB]"_s, name, false);
     row("a tagged entry is a plain name", u"[AB]Sam"_s, u"[AB]Sam"_s, false);
-    row("the last bracket closes the tag", u"C"_s, u"[A]B]C"_s, true);
+    row("the first bracket with text on both sides closes the tag", u"B]C"_s, u"[A]B]C"_s, true);
     row("empty brackets are no tag", u"[]"_s, u"x[]y"_s, false);
     row("... but a plain name", u"[]"_s, u"[]"_s, true);
     // Tags are found by case-insensitive search, plain names by lower-case

@@ -82,7 +82,8 @@ void lookOut::parseConfig()
 {
     if (!lines::openRegularFile(listFile))
         return;
-    lines::forEachFileLine(listFile, [this](const QString &line) { parseConfigLine(line); });
+    lines::forEachFileLine(listFile, [this](const QString &line) { parseConfigLine(line); },
+                           lines::FileText::Utf8OrLatin1);
     listFile.close();
 }
 
@@ -102,15 +103,9 @@ void lookOut::connectToLobby()
         // The previous poll never finished. Its half report says nothing about
         // who left, so it is dropped without a comparison, and no second chain
         // of polls is started from it.
-        m_abandoning = true;
-        abort();
-        m_abandoning = false;
+        closeWithoutReport();
     }
-    m_splitter.reset();
-    m_reader.newReport();
-    m_received = 0;
-    m_recognised = false;
-    m_reset = false;
+    m_poll.start();
     connectToHost(m_options.lobbyAddress, m_options.lobbyPort, ReadWrite);
 }
 
@@ -121,14 +116,13 @@ void lookOut::analizeInfo()
         return;
     // Whatever the socket still holds belongs to this report.
     processPackage();
-    if (pastBounds())
-        return;
 
-    // A connection closed at once, one that brought nothing but noise, or
-    // one cut off, in the middle of a line or by a reset, is no report:
-    // comparing it would tell the user that everyone left. The poll is over
-    // all the same, and the next one comes at its usual time.
-    if (m_recognised && !m_splitter.inLine() && !m_reset) {
+    // A lobby that closed in order after whole lines has said all it had,
+    // even if that was nothing: an empty lobby tells that everyone left. A
+    // reset, a line cut off or a report past its bounds carries evidence that
+    // it is not the whole story, and comparing it would tell of departures
+    // that never happened. The next poll comes at its usual time either way.
+    if (m_poll.verdict() == report::PollReader::Verdict::Report) {
         const presence::Notice notice = presence::compare(onlineNow, onlineBefore);
         if (notice.kind == presence::Notice::Important)
             emit newImportantInfo(notice.text);
@@ -136,51 +130,44 @@ void lookOut::analizeInfo()
             emit newInfo(notice.text);
         onlineBefore = onlineNow;
     }
-
-    QTimer::singleShot(m_options.nextPollDelay, this, &lookOut::connectToLobby);
-    pollTimer.start();
+    scheduleNextPoll();
 }
 
 void lookOut::processPackage()
 {
     if (resetByPeer(socketDescriptor()))
-        m_reset = true;
+        m_poll.lobbyReset();
     char chunk[64 * 1024];
-    while (bytesAvailable() > 0) {
+    while (bytesAvailable() > 0 && !m_poll.pastBound()) {
         const qint64 got = read(chunk, sizeof chunk);
         if (got <= 0)
             return;
-        m_received += got;
-        if (m_received <= maxReportSize)
-            m_splitter.feed(chunk, got, [this](QByteArrayView line) { handleLine(line); });
-        if (pastBounds()) {
-            abandonPoll();
-            return;
+        m_poll.read(QByteArrayView(chunk, got), matcher(), currentServer, onlineNow, m_traces);
+        if (!m_traces.isEmpty()) {
+            std::cout.write(m_traces.constData(), m_traces.size());
+            m_traces.resize(0);
         }
     }
-}
-
-bool lookOut::pastBounds() const
-{
-    return m_received > maxReportSize || m_reader.overflowed();
-}
-
-void lookOut::handleLine(QByteArrayView line)
-{
-    if (m_reader.readLine(line, matcher(), currentServer, onlineNow, m_traces))
-        m_recognised = true;
-    if (!m_traces.isEmpty()) {
-        std::cout.write(m_traces.constData(), m_traces.size());
-        m_traces.resize(0);
+    // Given up while the lobby still talks: nothing more of it is read, and
+    // the next poll is arranged here, as analizeInfo() does for a poll that
+    // ends by itself.
+    if (m_poll.pastBound() && state() != UnconnectedState) {
+        closeWithoutReport();
+        scheduleNextPoll();
     }
 }
 
-void lookOut::abandonPoll()
+void lookOut::closeWithoutReport()
 {
     m_abandoning = true;
     abort();
     m_abandoning = false;
-    m_splitter.reset();
+}
+
+void lookOut::scheduleNextPoll()
+{
+    QTimer::singleShot(m_options.nextPollDelay, this, &lookOut::connectToLobby);
+    pollTimer.start();
 }
 
 bool lookOut::isIntresting(const QString &name)

@@ -41,9 +41,9 @@ public:
 
     // Bounds on one report. A line past the first is dropped; a poll past the
     // second, or past the bounds on watched seats of report::Reader, is given
-    // up without telling the user anything.
+    // up without telling the user anything, and the next one comes as usual.
     static constexpr qsizetype maxLineLength = lines::maxLineLength;
-    static constexpr qint64 maxReportSize = 64 * 1024 * 1024;
+    static constexpr qint64 maxReportSize = report::PollReader::maxReportSize;
 
 signals:
     void newInfo(const QString &text);
@@ -58,9 +58,8 @@ public slots:
     bool isIntresting(const QString &name);
 
 private:
-    void handleLine(QByteArrayView line);
-    void abandonPoll();
-    bool pastBounds() const; // the current poll went past a bound and is given up
+    void closeWithoutReport();
+    void scheduleNextPoll();
     const watchlist::Matcher &matcher();
 
     QString currentServer;
@@ -73,11 +72,7 @@ private:
     WatcherOptions m_options;
     watchlist::Matcher m_matcher;
     qsizetype m_matcherEntries = -1; // how much of watchList m_matcher was built from
-    lines::Splitter m_splitter;
-    report::Reader m_reader;
-    QByteArray m_traces;     // of the line just read, kept to spare an allocation per line
-    qint64 m_received = 0;   // bytes of the current poll
-    bool m_recognised = false; // the current poll has read a server or clients line
+    report::PollReader m_poll;
+    QByteArray m_traces;       // of the bytes just read, kept to spare an allocation per read
     bool m_abandoning = false; // the connection being closed carries no report
-    bool m_reset = false;      // the lobby reset the connection of the current poll
 };

@@ -147,9 +147,9 @@ private:
     size_t m_mask = 0;
 };
 
-size_t hashOf(const Split &who)
+size_t hashOf(const Split &who, const lines::HashKey &key)
 {
-    return lines::textHash(who.player) * 0x9e3779b97f4a7c15ULL ^ lines::textHash(who.server);
+    return lines::textHash(who.player, key) * 0x9e3779b97f4a7c15ULL ^ lines::textHash(who.server, key);
 }
 
 } // namespace
@@ -162,6 +162,7 @@ Notice compare(const QStringList &now, const QStringList &before)
     if (now == before)
         return notice;
     bool arrived = false;
+    const lines::HashKey &key = lines::hashKey();
 
     // The hashes first, in one pass down each list, so that the lookups
     // after it can ask for their slots a few entries ahead: with a hundred
@@ -169,7 +170,7 @@ Notice compare(const QStringList &now, const QStringList &before)
     // would cost more than all the rest.
     std::vector<size_t> beforeHash(size_t(before.size()));
     for (qsizetype i = 0; i < before.size(); ++i)
-        beforeHash[size_t(i)] = lines::textHash(before.at(i));
+        beforeHash[size_t(i)] = lines::textHash(before.at(i), key);
     std::vector<size_t> nowHash(size_t(now.size()));
     std::vector<Split> nowSplit(size_t(now.size()));
     std::vector<size_t> nowSplitHash(size_t(now.size()));
@@ -177,9 +178,9 @@ Notice compare(const QStringList &now, const QStringList &before)
     qsizetype textSize = 0;
     for (qsizetype i = 0; i < now.size(); ++i) {
         const QString &e = now.at(i);
-        nowHash[size_t(i)] = lines::textHash(e);
+        nowHash[size_t(i)] = lines::textHash(e, key);
         nowSplit[size_t(i)] = split(e);
-        nowSplitHash[size_t(i)] = hashOf(nowSplit[size_t(i)]);
+        nowSplitHash[size_t(i)] = hashOf(nowSplit[size_t(i)], key);
         textSize += e.size() + 50;
     }
     constexpr size_t ahead = 8;
@@ -221,7 +222,7 @@ Notice compare(const QStringList &now, const QStringList &before)
     std::vector<Split> beforeSplit(size_t(before.size()));
     for (qsizetype i = 0; i < before.size(); ++i) {
         beforeSplit[size_t(i)] = split(before.at(i));
-        beforeHash[size_t(i)] = hashOf(beforeSplit[size_t(i)]);
+        beforeHash[size_t(i)] = hashOf(beforeSplit[size_t(i)], key);
     }
     for (size_t i = 0; i < beforeSplit.size(); ++i) {
         if (i + ahead < beforeSplit.size())

@@ -3,7 +3,6 @@
 #include "presence.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace report {
 
@@ -77,41 +76,6 @@ void appendLatin1(QByteArray &out, QStringView text)
 
 } // namespace
 
-QStringView Reader::decode(QByteArrayView line)
-{
-    // As lines::utf8Text() reads it, without a new string for every line.
-    if (const void *nul = std::memchr(line.data(), '\0', size_t(line.size())))
-        line = line.first(static_cast<const char *>(nul) - line.data());
-    // The buffer only grows, so that a line costs no resize.
-    const qsizetype room = m_decoder.requiredSpace(line.size());
-    if (m_text.size() < room)
-        m_text.resize(room);
-    QChar *const start = m_text.data();
-
-    // Most server lines, and many other lines, are ASCII, which UTF-8 leaves
-    // as it is: widening them is cheaper than calling the decoder.
-    const char *const bytes = line.data();
-    const qsizetype size = line.size();
-    quint64 high = 0;
-    qsizetype i = 0;
-    for (; i + 8 <= size; i += 8) {
-        quint64 word;
-        std::memcpy(&word, bytes + i, 8);
-        high |= word;
-    }
-    for (; i < size; ++i)
-        high |= quint64(uchar(bytes[i]));
-    if ((high & 0x8080808080808080ULL) == 0) {
-        for (i = 0; i < size; ++i)
-            start[i] = QChar(char16_t(uchar(bytes[i])));
-        return QStringView(start, size);
-    }
-
-    m_decoder.resetState();
-    const QChar *const end = m_decoder.appendToBuffer(start, line);
-    return QStringView(start, end - start);
-}
-
 void Reader::newReport()
 {
     m_seats = 0;
@@ -125,7 +89,7 @@ bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QS
     // Both kinds of line start with an ASCII keyword, so every other line is
     // passed over without being decoded.
     if (line.startsWith("SERVER ")) {
-        const auto name = serverName(decode(line));
+        const auto name = serverName(m_decoder.decode(line));
         if (!name)
             return false;
         server.resize(name->size());
@@ -134,7 +98,7 @@ bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QS
     }
     if (!line.startsWith("CLIENTS "))
         return false;
-    const auto players = playerList(decode(line));
+    const auto players = playerList(m_decoder.decode(line));
     if (!players)
         return false;
     if (watched.isEmpty())
@@ -154,6 +118,39 @@ bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QS
         entries.append(presence::entry(name, server));
     });
     return true;
+}
+
+void PollReader::start()
+{
+    m_splitter.reset();
+    m_reader.newReport();
+    m_received = 0;
+    m_reset = false;
+}
+
+void PollReader::read(QByteArrayView bytes, const watchlist::Matcher &watched, QString &server,
+                      QStringList &entries, QByteArray &traces)
+{
+    if (pastBound())
+        return;
+    m_received += bytes.size();
+    if (pastBound())
+        return;
+    m_splitter.feed(bytes.data(), bytes.size(), [&](QByteArrayView line) {
+        if (!m_reader.overflowed())
+            m_reader.readLine(line, watched, server, entries, traces);
+    });
+}
+
+PollReader::Verdict PollReader::verdict() const
+{
+    if (pastBound())
+        return Verdict::PastBound;
+    if (m_reset)
+        return Verdict::Reset;
+    if (m_splitter.inLine())
+        return Verdict::CutOff;
+    return Verdict::Report;
 }
 
 } // namespace report

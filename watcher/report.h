@@ -1,11 +1,12 @@
 #pragma once
 
+#include "fastpath.h"
+#include "lines.h"
 #include "watchlist.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <QStringDecoder>
 #include <QStringList>
 #include <QStringView>
 
@@ -102,15 +103,50 @@ public:
     bool overflowed() const { return m_overflowed; }
 
 private:
-    QStringView decode(QByteArrayView line);
-
-    // Holds the line being read, at its start. Kept from line to line, so
-    // that a report of many thousand lines is not as many thousand allocations.
-    QString m_text;
-    QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
+    fastpath::LineDecoder m_decoder;
     qsizetype m_seats = 0;
     qsizetype m_seatText = 0;
     bool m_overflowed = false;
+};
+
+// Reads the answer to one poll, as the socket hands it over, and judges it
+// when the connection ends. The watcher keeps the socket and the timers and
+// asks this object for the verdict in one place.
+class PollReader final
+{
+public:
+    // How an answer ended. Only a whole report is compared with the poll
+    // before: the others carry evidence that the lobby did not say all it
+    // had, and comparing them would tell the user that players left.
+    enum class Verdict {
+        Report,    // closed in order after whole lines, whatever they held, even nothing
+        CutOff,    // closed in the middle of a line
+        Reset,     // reset by the lobby rather than closed
+        PastBound, // longer than maxReportSize, or past Reader's bounds on watched seats
+    };
+
+    // A poll's answer is not believed past this many bytes.
+    static constexpr qint64 maxReportSize = 64 * 1024 * 1024;
+
+    // Forgets the answer before, for a new poll.
+    void start();
+    // Reads bytes as they arrived, cut into lines wherever they fall: a
+    // server line sets `server` (kept by the caller from poll to poll); for
+    // each watched player of a clients line, a presence entry is appended to
+    // `entries` and a trace line to `traces`. Reads nothing once past a bound.
+    void read(QByteArrayView bytes, const watchlist::Matcher &watched, QString &server, QStringList &entries,
+              QByteArray &traces);
+    // The lobby reset the connection, as the caller learnt from the socket.
+    void lobbyReset() { m_reset = true; }
+    bool pastBound() const { return m_received > maxReportSize || m_reader.overflowed(); }
+    // For an answer whose connection has ended.
+    Verdict verdict() const;
+
+private:
+    lines::Splitter m_splitter;
+    Reader m_reader;
+    qint64 m_received = 0;
+    bool m_reset = false;
 };
 
 } // namespace report

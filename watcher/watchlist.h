@@ -1,5 +1,8 @@
 #pragma once
 
+#include "fastpath.h"
+#include "lines.h"
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -21,11 +24,12 @@ std::optional<QString> entryName(QStringView line);
 // clan tag, looked for anywhere in a player's name.
 bool isTag(QStringView entry);
 
-// The part of a player's name after its clan tag: after the first "[" that is
-// closed by a "]" at least one character later, with at least one character
-// still following. When several "]" qualify the last one closes the tag, as a
-// greedy "\[.+\](.+)" would have it, so "[A]B]C" leaves "C". Without such a
-// tag the result is empty.
+// The part of a player's name after its clan tag: after the first "[", the
+// first "]" that has at least one character between them and at least one
+// after it closes the tag. That is what QRegExp's greedy "\[.+\](.+)"
+// captures, though a backtracking engine would close at the last one:
+// "[A][B]Sam" leaves "[B]Sam", "[A]B]C" leaves "B]C", "[[a]]b" leaves "]b".
+// Without such a tag the result is empty.
 QStringView afterTag(QStringView name);
 
 // The watch list prepared for matching many names: the tags case-folded and
@@ -39,34 +43,25 @@ public:
     explicit Matcher(const QStringList &entries);
 
     bool isWatched(QStringView name) const;
-    bool isEmpty() const { return m_tags.empty() && m_plain.empty(); }
+    bool isEmpty() const { return m_tags.isEmpty() && m_plain.empty(); }
 
 private:
-    struct Tag
-    {
-        char32_t second; // the folded unit after the "[", the key the tags are sorted by
-        quint32 offset;  // into m_folded
-        quint32 length;
-    };
-
-    enum class Lowering { Done, NeedsQt, Bracket };
-    static Lowering lowerSimply(QStringView key, char16_t *lowered, bool stopAtBracket = true);
-    bool hasTag(QStringView name) const;
     bool isPlainEntry(QStringView key, bool wholeName) const;
+    bool isEntry(QStringView lowered) const;
     bool contains(QStringView lowered, size_t hash) const;
-    bool containsAsciiLowered(QStringView ascii, size_t hash) const;
 
-    std::vector<char32_t> m_folded; // every tag's units, case-folded
-    std::vector<Tag> m_tags;
+    fastpath::TagSearch m_tags;
     struct Slot
     {
         size_t hash;   // of the entry, so that strings are compared only on a likely hit
         quint32 entry; // 1 + its index in m_lowered; 0 for a free slot
     };
 
+    fastpath::EntrySketch m_sketch; // of the plain entries
     QStringList m_lowered;     // the plain entries, lower-cased
     std::vector<Slot> m_plain; // open addressing, linear probing, at most half full
     size_t m_mask = 0;
+    const lines::HashKey *m_key = &lines::hashKey();
 };
 
 } // namespace watchlist
