@@ -6,8 +6,10 @@
 # Lookout starts first, as autostarted programs and the panel race at log-on.
 #
 # Driven as a person would: a click on the icon in the panel toggles the
-# bubble, the panel's menu shows the check marks and switches "Sound", the
-# fifth entry quits. When lookout-idle-bench is built (the program with a
+# bubble, the panel's menu switches "Sound" and "Auto show", the fifth entry
+# quits and saves them. What the panel reads of the item is read over the bus
+# as well: the tooltip, the icon's pixels as a report changes them, the menu,
+# and the item again after the panel restarts. When lookout-idle-bench is built (the program with a
 # short pause between polls), it also takes the pictures of the README: a
 # notice with a stay, an arrival and a departure, and the open menu beside it.
 #
@@ -195,8 +197,7 @@ pass "clicks on the icon open the bubble right above the panel, which puts the n
 kill -TERM "$lookout_pid"
 wait_for_exit 10 || fail "SIGTERM did not end Lookout"
 cmp -s "$app/config.cfg" "$work/config.before" || fail "SIGTERM rewrote config.cfg: $(cat "$app/config.cfg")"
-item_gone() { ! sni_items | grep -q .; }
-wait_for 10 item_gone || fail "the item stayed in the panel after SIGTERM"
+wait_for 10 no_sni_items || fail "the item stayed in the panel after SIGTERM"
 pass "SIGTERM ended Lookout without saving, and its item left the panel"
 
 # Then with auto show on: the notice opens the bubble, the menu is driven.
@@ -248,7 +249,7 @@ pick 5
 wait_for_exit 10 || fail "the fifth entry of the panel's menu did not quit"
 [ "$(grep -E '^(PLAY_SOUND|AUTO_SHOW|SHOW_TIME) ' "$app/config.cfg" | sort | tr '\n' ' ')" = \
     "AUTO_SHOW = FALSE PLAY_SOUND = FALSE SHOW_TIME = -1 " ] || fail "config.cfg after Quit: $(cat "$app/config.cfg")"
-wait_for 10 item_gone || fail "the item stayed in the panel after Quit"
+wait_for 10 no_sni_items || fail "the item stayed in the panel after Quit"
 pass "the fifth entry quit, saving sound and auto show off, and the item left the panel"
 
 # --- Lookout first, then the panel: its XEmbed tray takes the icon -----------

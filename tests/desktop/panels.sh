@@ -73,6 +73,8 @@ sni_items() {
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems \
         | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|'
 }
+# no_sni_items: no item is registered (the last one left with its program).
+no_sni_items() { ! sni_items | grep -q .; }
 sni_host_registered() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered \
