@@ -9,9 +9,10 @@
 # bubble, the panel's menu switches "Sound" and "Auto show", the fifth entry
 # quits and saves them. What the panel reads of the item is read over the bus
 # as well: the tooltip, the icon's pixels as a report changes them, the menu,
-# and the item again after the panel restarts. When lookout-idle-bench is built (the program with a
-# short pause between polls), it also takes the pictures of the README: a
-# notice with a stay, an arrival and a departure, and the open menu beside it.
+# and the item again after the panel restarts. When lookout-idle-bench is
+# built (the program with a short pause between polls), it also takes the
+# pictures of the README: a notice with a stay, an arrival and a departure,
+# and the open menu beside it.
 #
 # usage: lxqt_panel.sh BUILD_DIR ARTEFACT_DIR
 set -euo pipefail
@@ -108,6 +109,7 @@ keep_logs lxqt
 
 lookout_pid=
 start_lookout() {
+    lookout_log=$1
     (cd "$work" && exec "$app/lookout") >"$1" 2>&1 &
     lookout_pid=$!
     pids+=("$lookout_pid")
@@ -118,7 +120,7 @@ wait_for_exit() {
         [ "$SECONDS" -lt "$deadline" ] || return 1
         sleep 0.1
     done
-    wait "$lookout_pid" || fail "Lookout exited with status $?: $(tail -n 20 "$work/lookout.log")"
+    wait "$lookout_pid" || fail "Lookout exited with status $?: $(tail -n 20 "$lookout_log")"
 }
 
 bubble_window() { xwininfo -root -tree | awk '/"lookout(-idle-bench)?": \("lookout(-idle-bench)?" "lookout(-idle-bench)?"\)  200x150/{print $1; exit}'; }
