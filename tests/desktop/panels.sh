@@ -121,7 +121,7 @@ elif what == "menu":
             shown = "icon" if entry.get("icon-name") or entry.get("icon-data") else entry.get("toggle-state")
             print(f"{entry.get('label', '').replace('&', '')}={shown}")
 elif what == "icon":
-    w, h, argb = max(prop("IconPixmap"), key=lambda p: p[0] * p[1])
+    w, h, argb = max(prop("IconPixmap") or sys.exit("the item has no picture"), key=lambda p: p[0] * p[1])
     argb, far = bytes(argb), []
     pm = lambda a, c: (a * c + 127) // 255
     for png in pngs:
@@ -129,8 +129,9 @@ elif what == "icon":
         if len(rgba) != len(argb):
             far.append(f"{os.path.basename(png)}: not {w}x{h}")
             continue
-        worst = max(max(abs(argb[i] - rgba[i + 3]), *(abs(pm(argb[i], argb[i + k]) - pm(rgba[i + 3], rgba[i + k - 1]))
-                                                    for k in (1, 2, 3))) for i in range(0, len(argb), 4))
+        worst = max(abs(x - y) for i in range(0, len(argb), 4)
+                    for x, y in zip((argb[i], *(pm(argb[i], c) for c in argb[i + 1:i + 4])),
+                                    (rgba[i + 3], *(pm(rgba[i + 3], c) for c in rgba[i:i + 3]))))
         if worst <= 2:
             print(os.path.basename(png))
             sys.exit(0)
