@@ -14,8 +14,8 @@ packages=(
     fonts-dejavu-core
     # a real X server, a tray host and a user's hands
     xvfb xauth trayer xdotool x11-utils x11-apps x11-xserver-utils imagemagick
-    # a private session bus, a tray host over D-Bus, a sound server, measurements
-    dbus dbus-x11 python3 python3-gi python3-dbus gir1.2-glib-2.0
+    # a private session bus, reading a tray item over it, a sound server, measurements
+    dbus dbus-x11 python3 python3-gi gir1.2-glib-2.0
     pulseaudio pulseaudio-utils sox procps time
     # a loopback of a test's own, in a network namespace
     iproute2

@@ -119,6 +119,5 @@ pass "Activate, as the extension calls it on a click, closes and opens the bubbl
 
 kill "$lookout_pid"
 wait "$lookout_pid" 2>/dev/null || true
-item_gone() { ! sni_items | grep -q .; }
-wait_for 10 item_gone || fail "the item stayed with the extension after the program ended"
+wait_for 10 no_sni_items || fail "the item stayed with the extension after the program ended"
 echo "gnome_shell: all checks passed in $((SECONDS - started)) s"

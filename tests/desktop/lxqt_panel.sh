@@ -6,10 +6,13 @@
 # Lookout starts first, as autostarted programs and the panel race at log-on.
 #
 # Driven as a person would: a click on the icon in the panel toggles the
-# bubble, the panel's menu shows the check marks and switches "Sound", the
-# fifth entry quits. When lookout-idle-bench is built (the program with a
-# short pause between polls), it also takes the pictures of the README: a
-# notice with a stay, an arrival and a departure, and the open menu beside it.
+# bubble, the panel's menu switches "Sound" and "Auto show", the fifth entry
+# quits and saves them. What the panel reads of the item is read over the bus
+# as well: the tooltip, the icon's pixels as a report changes them, the menu,
+# and the item again after the panel restarts. When lookout-idle-bench is
+# built (the program with a short pause between polls), it also takes the
+# pictures of the README: a notice with a stay, an arrival and a departure,
+# and the open menu beside it.
 #
 # usage: lxqt_panel.sh BUILD_DIR ARTEFACT_DIR
 set -euo pipefail
@@ -19,6 +22,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/common.sh"
 . "$here/panels.sh"
 need lxqt-panel openbox Xvfb xdotool xwininfo xprop xsetroot import convert dbus-daemon gdbus
+/usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null || skip "no python3-gi (scripts/install-deps.sh installs it)"
 started=$SECONDS
 
 width=1024 height=768 panel=32
@@ -105,6 +109,7 @@ keep_logs lxqt
 
 lookout_pid=
 start_lookout() {
+    lookout_log=$1
     (cd "$work" && exec "$app/lookout") >"$1" 2>&1 &
     lookout_pid=$!
     pids+=("$lookout_pid")
@@ -115,7 +120,7 @@ wait_for_exit() {
         [ "$SECONDS" -lt "$deadline" ] || return 1
         sleep 0.1
     done
-    wait "$lookout_pid" || fail "Lookout exited with status $?: $(tail -n 20 "$work/lookout.log")"
+    wait "$lookout_pid" || fail "Lookout exited with status $?: $(tail -n 20 "$lookout_log")"
 }
 
 bubble_window() { xwininfo -root -tree | awk '/"lookout(-idle-bench)?": \("lookout(-idle-bench)?" "lookout(-idle-bench)?"\)  200x150/{print $1; exit}'; }
@@ -149,54 +154,105 @@ click_icon() {
 
 # --- The panel first, then Lookout: the panel's status notifier hosts it -----
 
+# First with auto show off, so that the notice icon stays up to be read, and
+# the lobby held until the normal icon has been read; SIGTERM ends the run.
+printf 'AUTO_SHOW = FALSE\nSHOW_TIME = -1\n' >"$app/config.cfg"
+cp "$app/config.cfg" "$work/config.before"
+kill -STOP "$lobby_pid"
 start_lookout "$work/lookout.log"
 wait_for 20 sni_item_of "$lookout_pid" || fail "Lookout registered no item with the panel's watcher: $(tail "$work/lookout.log")"
 item=$(sni_item_of "$lookout_pid")
-pass "Lookout's item $item is registered with lxqt-panel's StatusNotifierWatcher"
-
-wait_for 20 bubble_at $((height - panel - 150)) \
-    || fail "no bubble above the panel after the first report: $(bubble_where) $(tail "$work/lookout.log")"
-pass "a notice opened the 200x150 bubble at $((width - 200)),$((height - panel - 150)), right above the panel"
-
+tooltip=$(sni_read "$item" tooltip)
+[ "$tooltip" = "Lookout 1.2" ] || fail "the tooltip reads \"$tooltip\", not \"Lookout 1.2\""
+sni_icon_is "$item" "$app/icons/lookout.png" || fail "before any report: $(sni_read "$item" icon "$app/icons/lookout.png" 2>&1)"
 icon_drawn() { icon_box | grep -q .; }
 wait_for 10 icon_drawn || fail "nothing new drawn in the panel"
 read -r ix iy iw ih < <(icon_box)
 [ "$iw" -le 24 ] && [ "$ih" -le 24 ] || fail "what the panel drew in colour is ${iw}x$ih, not one icon"
-pass "the panel draws the icon at $ix,$iy (${iw}x$ih)"
+# panel_shows PNG: the panel's strip, the pointer away, is PNG pixel for pixel.
+panel_shows() {
+    xdotool mousemove 0 0
+    import -window root -crop "$strip" +repage "$work/panel-shows.png"
+    [ "$(compare -metric AE "$work/panel-shows.png" "$1" null: 2>&1)" = 0 ]
+}
+panel_shows "$work/panel-empty.png" && fail "the panel's strip did not change with the icon in it"
+cp "$work/panel-shows.png" "$work/panel-normal.png"
+pass "Lookout's item $item is in lxqt-panel at $ix,$iy (${iw}x$ih): tooltip \"$tooltip\", icon lookout.png pixel for pixel"
+
+kill -CONT "$lobby_pid"
+wait_for 20 sni_icon_is "$item" "$app/icons/lookout_info.png" \
+    || fail "no notice icon after the report: $(sni_read "$item" icon "$app/icons/lookout_info.png" 2>&1)"
+bubble_open && fail "the bubble opened by itself with auto show off"
+panel_redrawn() { ! panel_shows "$work/panel-normal.png"; }
+wait_for 10 panel_redrawn || fail "the panel still draws the normal icon"
+pass "the report turned the icon into lookout_info.png, and the panel redrew it"
 
 click_icon 1
-wait_for 10 bubble_closed || fail "a click on the icon in the panel did not close the bubble"
+wait_for 10 bubble_at $((height - panel - 150)) || fail "a click on the icon in the panel did not open the bubble above it: $(bubble_where)"
+wait_for 10 sni_icon_is "$item" "$app/icons/lookout.png" || fail "the notice icon stayed with the bubble open"
+wait_for 10 panel_shows "$work/panel-normal.png" || fail "the panel did not draw the normal icon again"
 sleep 0.6 # two clicks in quick succession would be a double click
 click_icon 1
-wait_for 10 bubble_at $((height - panel - 150)) || fail "a second click did not open the bubble again: $(bubble_where)"
-pass "clicks on the icon in the panel close and open the bubble"
+wait_for 10 bubble_closed || fail "a second click on the icon did not close the bubble"
+pass "clicks on the icon open the bubble right above the panel, which puts the normal icon back, and close it"
 
-checks=$(sni_menu_checks "$item" | tr '\t\n' '= ')
-[ "$checks" = "Auto show=1 Sound=1 Autorun=0 " ] || fail "the menu the panel reads: $checks $(gdbus call --session -d ${item%%/*} -o /MenuBar -m com.canonical.dbusmenu.GetLayout -- 0 -1 "@as []")"
+kill -TERM "$lookout_pid"
+wait_for_exit 10 || fail "SIGTERM did not end Lookout"
+cmp -s "$app/config.cfg" "$work/config.before" || fail "SIGTERM rewrote config.cfg: $(cat "$app/config.cfg")"
+wait_for 10 no_sni_items || fail "the item stayed in the panel after SIGTERM"
+pass "SIGTERM ended Lookout without saving, and its item left the panel"
+
+# Then with auto show on: the notice opens the bubble, the menu is driven.
+printf 'SHOW_TIME = -1\n' >"$app/config.cfg"
+start_lookout "$work/lookout-menu.log"
+wait_for 20 sni_item_of "$lookout_pid" || fail "Lookout registered no item the second time: $(tail "$work/lookout-menu.log")"
+item=$(sni_item_of "$lookout_pid")
+wait_for 20 bubble_at $((height - panel - 150)) \
+    || fail "no bubble above the panel after the first report: $(bubble_where) $(tail "$work/lookout-menu.log")"
+pass "a notice opened the 200x150 bubble at $((width - 200)),$((height - panel - 150)), right above the panel"
+
+menu() { sni_read "$item" menu | tr '\n' ' '; }
+[ "$(menu)" = "About=icon Auto show=1 Sound=1 Autorun=0 separator Quit=icon " ] || fail "the menu the panel reads: $(menu)"
 click_icon 3
 wait_for 10 menu_open || fail "a right click on the icon did not open the panel's menu"
 sleep 0.3 # let the menu paint before the picture
 import -window root "$artefacts/lxqt-menu-screen.png"
-pass "the panel's menu opened with its check marks (Auto show=1 Sound=1 Autorun=0): $artefacts/lxqt-menu-screen.png"
+pass "the panel's menu opened: $(menu)- $artefacts/lxqt-menu-screen.png"
 
 # The entries in order: About, Auto show, Sound, Autorun, then Quit below a
-# separator. The third is "Sound"; the fifth, "Quit".
-xdotool key Down Down Down Return
+# separator. Down N times picks the Nth.
 menu_closed() { ! menu_open; }
+pick() {
+    wait_for 10 menu_open || fail "the panel's menu did not open"
+    sleep 0.3
+    xdotool key $(printf 'Down %.0s' $(seq "$1")) Return
+}
+pick 3
 wait_for 10 menu_closed || fail "the menu stayed open"
-sound_unchecked() { sni_menu_checks "$item" | grep -qx "Sound"$'\t'"0"; }
-wait_for 10 sound_unchecked \
-    || fail "the third entry of the panel's menu did not switch sound off: $(sni_menu_checks "$item" | tr '\t\n' '= ')"
+sound_off() { menu | grep -q ' Sound=0 '; }
+wait_for 10 sound_off || fail "the third entry of the panel's menu did not switch sound off: $(menu)"
 click_icon 3
-wait_for 10 menu_open || fail "the menu did not open a second time"
-sleep 0.3
-xdotool key Down Down Down Down Down Return
+pick 2
+both_off() { [ "$(menu)" = "About=icon Auto show=0 Sound=0 Autorun=0 separator Quit=icon " ]; }
+wait_for 10 both_off || fail "the second entry of the panel's menu did not switch auto show off: $(menu)"
+pass "the panel's menu switched sound and auto show off"
+
+# Panels crash and are restarted; the icon must come back by itself.
+stop_panel
+start_panel
+wait_for 20 sni_item_of "$lookout_pid" || fail "Lookout did not register again with the restarted panel: $(tail "$work/lookout-menu.log")"
+[ "$(sni_item_of "$lookout_pid")" = "$item" ] || fail "the restarted panel got $(sni_item_of "$lookout_pid"), not $item"
+both_off || fail "the menu changed over the restart: $(menu)"
+wait_for 10 icon_drawn || fail "the restarted panel does not draw the icon"
+pass "after the panel restarted, the same item registered again with its menu as it was"
+
+click_icon 3
+pick 5
 wait_for_exit 10 || fail "the fifth entry of the panel's menu did not quit"
-grep -qx 'PLAY_SOUND = FALSE' "$app/config.cfg" || fail "config.cfg after Quit: $(cat "$app/config.cfg")"
-grep -qx 'AUTO_SHOW = TRUE' "$app/config.cfg" || fail "auto show changed: $(cat "$app/config.cfg")"
-pass "the panel's menu switched sound off and quit, and Quit saved it"
-item_gone() { ! sni_items | grep -q .; }
-wait_for 10 item_gone || fail "the item stayed in the panel after Quit"
+[ "$(grep -E '^(PLAY_SOUND|AUTO_SHOW|SHOW_TIME) ' "$app/config.cfg" | sort | tr '\n' ' ')" = \
+    "AUTO_SHOW = FALSE PLAY_SOUND = FALSE SHOW_TIME = -1 " ] || fail "config.cfg after Quit: $(cat "$app/config.cfg")"
+wait_for 10 no_sni_items || fail "the item stayed in the panel after Quit"
+pass "the fifth entry quit, saving sound and auto show off, and the item left the panel"
 
 # --- Lookout first, then the panel: its XEmbed tray takes the icon -----------
 

@@ -73,6 +73,8 @@ sni_items() {
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems \
         | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|'
 }
+# no_sni_items: no item is registered (the last one left with its program).
+no_sni_items() { ! sni_items | grep -q .; }
 sni_host_registered() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered \
@@ -89,16 +91,56 @@ sni_item_of() {
     done < <(sni_items)
     return 1
 }
-# sni_menu_checks ITEM: the item's dbusmenu as the host reads it, one
-# "label<TAB>toggle-state" a line for each check box.
-sni_menu_checks() {
-    local service=${1%%/*} path=/${1#*/} menu
-    menu=$(gdbus call --session -d "$service" -o "$path" -m org.freedesktop.DBus.Properties.Get \
-        org.kde.StatusNotifierItem Menu | grep -o "'/[^']*'" | tr -d "'")
-    gdbus call --session -d "$service" -o "$menu" -m com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []' \
-        | grep -o "'label': <'[^']*'>[^}]*'toggle-state': <[0-9]*>" \
-        | sed "s/'label': <'\([^']*\)'>.*'toggle-state': <\([0-9]*\)>/\1\t\2/" | tr -d '&'
+# sni_read ITEM tooltip|menu|icon PNG...: what a host reads of the item. The
+# tooltip's title; the menu, one "label=toggle-state" (or "=icon", or
+# "separator") a line; the name of the PNG its largest picture shows, or how
+# far it is from each. Pictures are ARGB32 in network order, compared
+# premultiplied, as Qt keeps them: colour under a nearly clear pixel does not
+# survive exactly, and nobody can see it.
+sni_read() {
+    /usr/bin/python3 - "$@" <<'EOF'
+import os, subprocess, sys
+from gi.repository import Gio, GLib
+item, what, pngs = sys.argv[1], sys.argv[2], sys.argv[3:]
+service, path = item.split("/", 1)
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+def call(obj, iface, method, args):
+    return bus.call_sync(service, obj, iface, method, args, None, 0, 5000, None).unpack()
+def prop(name):
+    return call("/" + path, "org.freedesktop.DBus.Properties", "Get",
+                GLib.Variant("(ss)", ("org.kde.StatusNotifierItem", name)))[0]
+if what == "tooltip":
+    print(prop("ToolTip")[2])
+elif what == "menu":
+    menu = prop("Menu")
+    call(menu, "com.canonical.dbusmenu", "AboutToShow", GLib.Variant("(i)", (0,)))
+    for _, entry, _ in call(menu, "com.canonical.dbusmenu", "GetLayout", GLib.Variant("(iias)", (0, -1, [])))[1][2]:
+        if entry.get("type") == "separator":
+            print("separator")
+        else:
+            shown = "icon" if entry.get("icon-name") or entry.get("icon-data") else entry.get("toggle-state")
+            print(f"{entry.get('label', '').replace('&', '')}={shown}")
+elif what == "icon":
+    w, h, argb = max(prop("IconPixmap") or sys.exit("the item has no picture"), key=lambda p: p[0] * p[1])
+    argb, far = bytes(argb), []
+    pm = lambda a, c: (a * c + 127) // 255
+    for png in pngs:
+        rgba = subprocess.run(["convert", png, "-depth", "8", "rgba:-"], capture_output=True, check=True).stdout
+        if len(rgba) != len(argb):
+            far.append(f"{os.path.basename(png)}: not {w}x{h}")
+            continue
+        worst = max(abs(x - y) for i in range(0, len(argb), 4)
+                    for x, y in zip((argb[i], *(pm(argb[i], c) for c in argb[i + 1:i + 4])),
+                                    (rgba[i + 3], *(pm(rgba[i + 3], c) for c in rgba[i:i + 3]))))
+        if worst <= 2:
+            print(os.path.basename(png))
+            sys.exit(0)
+        far.append(f"{os.path.basename(png)}: {worst} away")
+    sys.exit(f"the item's {w}x{h} picture is none of them ({', '.join(far)})")
+EOF
 }
+# sni_icon_is ITEM PNG: the item shows PNG.
+sni_icon_is() { sni_read "$1" icon "$2" >/dev/null; }
 
 # start_lobby REPORTS_DIR LOG: lookout-lobby serving the folder's reports on
 # the program's fixed port; waits while another run holds the port.

@@ -87,8 +87,7 @@ start_lookout() {
 stop_lookout() {
     kill "$lookout_pid"
     wait "$lookout_pid" 2>/dev/null || true
-    item_gone() { ! sni_items | grep -q .; }
-    wait_for 10 item_gone || fail "the item stayed in waybar's tray after the program ended"
+    wait_for 10 no_sni_items || fail "the item stayed in waybar's tray after the program ended"
 }
 # The tray's icon: waybar draws it in colour at the right end of the bar.
 icon_drawn() {
