@@ -37,5 +37,5 @@ trap 'rm -rf "$files"' EXIT
     --against "$files/reports/report-0001.txt"
 
 echo "== the idle program, 100 polls of the typical lobby"
-bash "$source_dir/bench/idle.sh" "$build" 100 1000
+bash "$source_dir/bench/idle.sh" "$build" 100 2000
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
