@@ -83,9 +83,9 @@ done
 
 echo "== the idle program, 100 polls of the typical lobby"
 echo "-- base"
-bash "$base_src/bench/idle.sh" "$base_build" 100 1000
+bash "$base_src/bench/idle.sh" "$base_build" 100 2000
 echo "-- this"
-bash "$source_dir/bench/idle.sh" "$build" 100 1000
+bash "$source_dir/bench/idle.sh" "$build" 100 2000
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo "== medians side by side (CPU time; ratio = this / base)"

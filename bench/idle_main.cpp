@@ -9,8 +9,8 @@
 #include <memory>
 
 // The program as app/main.cpp builds it, with one difference: the lobby's
-// port, the folder of list.cfg and the pause between polls come from the
-// command line, so that a hundred polls take a minute instead of two hours.
+// port, the folder of list.cfg and of the tray's files and the pause between
+// polls come from the command line, so that a hundred polls take a minute instead of two hours.
 // For measuring the program from outside (bench/idle.sh), nothing else.
 int main(int argc, char *argv[])
 {
@@ -34,7 +34,9 @@ int main(int argc, char *argv[])
     // The program's own ratio: 150 s of fallback to 60 s between polls.
     options.fallbackInterval = options.nextPollDelay * 5 / 2;
 
-    auto tray = std::make_unique<iTray>(app.get());
+    // The tray's files (config.cfg, icons/, wav/) come from the same folder,
+    // so the bench's settings never reach the build folder's own config.cfg.
+    auto tray = std::make_unique<iTray>(app.get(), options.folder);
     auto watcher = std::make_unique<lookOut>(app.get(), options);
     QObject::connect(watcher.get(), &lookOut::newInfo, tray.get(), iTray::infoSlot());
     QObject::connect(watcher.get(), &lookOut::newImportantInfo, tray.get(), iTray::importantInfoSlot());

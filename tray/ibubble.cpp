@@ -1,5 +1,7 @@
 #include "ibubble.h"
 
+#include "freeheap.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -7,6 +9,9 @@ iBubble::iBubble(QObject *)
     : QTextEdit(nullptr)
 {
     setReadOnly(true);
+    // Nobody can edit the text, so there is nothing to undo: each notice's
+    // text would otherwise be kept a second time as undo steps.
+    setUndoRedoEnabled(false);
 }
 
 void iBubble::showMessage(const QString &text)
@@ -33,4 +38,11 @@ void iBubble::hideMessage()
         return;
     emit visibleState(false);
     hide();
+    // Every showMessage sets the text anew, so a hidden bubble needs neither
+    // its text and layout nor its window and the image it is drawn in; the
+    // next notice may be an hour away. The window is made again, with the
+    // same flags, when it is next shown.
+    clear();
+    destroy();
+    returnFreeHeapSoon(this);
 }

@@ -1,6 +1,7 @@
 #include "itray.h"
 
 #include "autorun.h"
+#include "freeheap.h"
 #include "ibubble.h"
 #include "lines.h"
 #include "settings.h"
@@ -15,10 +16,6 @@
 #include <QUrl>
 
 #include <iostream>
-
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 using namespace Qt::StringLiterals;
 
@@ -191,12 +188,7 @@ void iTray::newInfo(const QString &text)
 // work behind in Qt's sample cache that is never cleaned up.
 void iTray::notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const QString &text)
 {
-#ifdef __GLIBC__
-    // Reading the report and laying out the notice leave free memory all
-    // through the heap, which glibc keeps: handed back once the notice is
-    // shown, it is about half a megabyte less held between polls.
-    QTimer::singleShot(0, this, [] { malloc_trim(0); });
-#endif
+    returnFreeHeapSoon(this);
     setIcon(trayIcon(noticeIcon, "/icons/lookout_info.png"));
     lastMessage = text;
     if (playSound) {
@@ -205,6 +197,19 @@ void iTray::notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const
             const QString path = file(name);
             if (QFileInfo(path).isFile())
                 sound->setSource(QUrl::fromLocalFile(path));
+            // Once it has played out, the sound goes, with its audio stream
+            // and its decoded samples: kept, they would be held between
+            // notices that may be an hour apart. Reading the file again at the
+            // next notice takes well under a millisecond.
+            // Looked at only once the signal is over: play() on a sound that is
+            // still playing stops it first, and that stop must not take away
+            // the sound about to start again.
+            connect(sound.get(), &QSoundEffect::playingChanged, this, [this, &sound] {
+                QTimer::singleShot(0, this, [&sound] {
+                    if (sound && !sound->isPlaying())
+                        sound.reset();
+                });
+            });
         }
         sound->play();
     }
