@@ -88,6 +88,9 @@ void tst_presence::compare_data()
     QTest::newRow("name changed in case: gone and new")
         << QStringList{u"sam Arena"_s} << QStringList{u"Sam Arena"_s} << int(Notice::Important)
         << arrival(u"sam"_s, u"Arena"_s) + departure(u"Sam"_s, u"Arena"_s);
+    QTest::newRow("cut at a tab after a space: a new entry, but the same player and server")
+        << QStringList{u"Sam\tArena"_s} << QStringList{u"Sam Arena"_s} << int(Notice::Important)
+        << arrival(u"Sam"_s, u"Arena"_s);
     QTest::newRow("twice before: two stay lines, lengths differ")
         << QStringList{u"Sam Arena"_s} << QStringList{u"Sam Arena"_s, u"Sam Arena"_s} << int(Notice::Info)
         << stay(u"Sam"_s, u"Arena"_s) + stay(u"Sam"_s, u"Arena"_s);

@@ -147,9 +147,28 @@ private:
     size_t m_mask = 0;
 };
 
-size_t hashOf(const Split &who, const lines::HashKey &key)
+// An entry cut at its blank, with the hashes of both tables. An entry
+// "player server" is its pair's own text, so one hash serves as both; only
+// an entry cut at another blank (a tab, say) hashes its pair a second time,
+// written with a space so that it hashes like the same pair cut at a space.
+// Every entry that does not split is the same empty pair.
+struct Keyed
 {
-    return lines::textHash(who.player, key) * 0x9e3779b97f4a7c15ULL ^ lines::textHash(who.server, key);
+    Split who;
+    size_t hash = 0;
+    size_t whoHash = 0;
+};
+
+Keyed keyed(const QString &e, const lines::HashKey &key)
+{
+    Keyed k{split(e), lines::textHash(e, key), 0};
+    if (k.who.player.isEmpty())
+        k.whoHash = 0;
+    else if (e.at(k.who.player.size()) == u' ')
+        k.whoHash = k.hash;
+    else
+        k.whoHash = lines::textHash(entry(k.who.player, k.who.server), key);
+    return k;
 }
 
 } // namespace
@@ -168,29 +187,24 @@ Notice compare(const QStringList &now, const QStringList &before)
     // after it can ask for their slots a few entries ahead: with a hundred
     // thousand entries the tables outgrow the cache, and waiting for memory
     // would cost more than all the rest.
-    std::vector<size_t> beforeHash(size_t(before.size()));
+    std::vector<Keyed> beforeKeyed(size_t(before.size()));
     for (qsizetype i = 0; i < before.size(); ++i)
-        beforeHash[size_t(i)] = lines::textHash(before.at(i), key);
-    std::vector<size_t> nowHash(size_t(now.size()));
-    std::vector<Split> nowSplit(size_t(now.size()));
-    std::vector<size_t> nowSplitHash(size_t(now.size()));
+        beforeKeyed[size_t(i)] = keyed(before.at(i), key);
+    std::vector<Keyed> nowKeyed(size_t(now.size()));
     // A stay or arrival line is about fifty characters besides the entry.
     qsizetype textSize = 0;
     for (qsizetype i = 0; i < now.size(); ++i) {
-        const QString &e = now.at(i);
-        nowHash[size_t(i)] = lines::textHash(e, key);
-        nowSplit[size_t(i)] = split(e);
-        nowSplitHash[size_t(i)] = hashOf(nowSplit[size_t(i)], key);
-        textSize += e.size() + 50;
+        nowKeyed[size_t(i)] = keyed(now.at(i), key);
+        textSize += now.at(i).size() + 50;
     }
     constexpr size_t ahead = 8;
 
     PositionTable beforeCount(before.size());
     for (qsizetype i = 0; i < before.size(); ++i) {
-        if (size_t(i) + ahead < beforeHash.size())
-            beforeCount.prefetch(beforeHash[size_t(i) + ahead]);
+        if (size_t(i) + ahead < beforeKeyed.size())
+            beforeCount.prefetch(beforeKeyed[size_t(i) + ahead].hash);
         const QString &b = before.at(i);
-        const size_t hash = beforeHash[size_t(i)];
+        const size_t hash = beforeKeyed[size_t(i)].hash;
         PositionTable::Slot &slot = beforeCount.find(hash, [&](qsizetype j) { return before.at(j) == b; });
         if (slot.position < 0)
             slot = {quint32(hash), qint32(i), 0};
@@ -200,36 +214,31 @@ Notice compare(const QStringList &now, const QStringList &before)
     PositionTable nowSplitAt(now.size());
     notice.text.reserve(textSize);
     for (qsizetype i = 0; i < now.size(); ++i) {
-        if (size_t(i) + ahead < nowHash.size()) {
-            nowSplitAt.prefetch(nowSplitHash[size_t(i) + ahead]);
-            beforeCount.prefetch(nowHash[size_t(i) + ahead]);
+        if (size_t(i) + ahead < nowKeyed.size()) {
+            nowSplitAt.prefetch(nowKeyed[size_t(i) + ahead].whoHash);
+            beforeCount.prefetch(nowKeyed[size_t(i) + ahead].hash);
         }
         const QString &e = now.at(i);
-        const Split &who = nowSplit[size_t(i)];
-        const size_t whoHash = nowSplitHash[size_t(i)];
-        PositionTable::Slot &at = nowSplitAt.find(whoHash, [&](qsizetype j) { return nowSplit[size_t(j)] == who; });
+        const Keyed &k = nowKeyed[size_t(i)];
+        PositionTable::Slot &at =
+            nowSplitAt.find(k.whoHash, [&](qsizetype j) { return nowKeyed[size_t(j)].who == k.who; });
         if (at.position < 0)
-            at = {quint32(whoHash), qint32(i), 1};
-        const int equal = beforeCount.find(nowHash[size_t(i)], [&](qsizetype j) { return before.at(j) == e; }).count;
-        for (int k = 0; k < equal; ++k)
-            appendLine(notice.text, LineKind::Stay, who);
+            at = {quint32(k.whoHash), qint32(i), 1};
+        const int equal = beforeCount.find(k.hash, [&](qsizetype j) { return before.at(j) == e; }).count;
+        for (int n = 0; n < equal; ++n)
+            appendLine(notice.text, LineKind::Stay, k.who);
         if (equal == 0) {
-            appendLine(notice.text, LineKind::Arrival, who);
+            appendLine(notice.text, LineKind::Arrival, k.who);
             arrived = true;
         }
     }
 
-    std::vector<Split> beforeSplit(size_t(before.size()));
-    for (qsizetype i = 0; i < before.size(); ++i) {
-        beforeSplit[size_t(i)] = split(before.at(i));
-        beforeHash[size_t(i)] = hashOf(beforeSplit[size_t(i)], key);
-    }
-    for (size_t i = 0; i < beforeSplit.size(); ++i) {
-        if (i + ahead < beforeSplit.size())
-            nowSplitAt.prefetch(beforeHash[i + ahead]);
-        const Split &who = beforeSplit[i];
-        if (nowSplitAt.find(beforeHash[i], [&](qsizetype j) { return nowSplit[size_t(j)] == who; }).position < 0)
-            appendLine(notice.text, LineKind::Departure, who);
+    for (size_t i = 0; i < beforeKeyed.size(); ++i) {
+        if (i + ahead < beforeKeyed.size())
+            nowSplitAt.prefetch(beforeKeyed[i + ahead].whoHash);
+        const Keyed &k = beforeKeyed[i];
+        if (nowSplitAt.find(k.whoHash, [&](qsizetype j) { return nowKeyed[size_t(j)].who == k.who; }).position < 0)
+            appendLine(notice.text, LineKind::Departure, k.who);
     }
 
     notice.kind = arrived ? Notice::Important : Notice::Info;
