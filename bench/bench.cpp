@@ -159,7 +159,10 @@ protected:
 class QuietOutput
 {
 public:
-    QuietOutput() : m_saved(std::cout.rdbuf(&m_null)) {}
+    QuietOutput()
+        : m_saved(std::cout.rdbuf(&m_null))
+    {
+    }
     ~QuietOutput() { std::cout.rdbuf(m_saved); }
 
 private:
@@ -172,7 +175,10 @@ private:
 class ReportServer final : public QTcpServer
 {
 public:
-    explicit ReportServer(const QByteArray &report) : m_report(report) {}
+    explicit ReportServer(const QByteArray &report)
+        : m_report(report)
+    {
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -299,15 +305,16 @@ void registerBenchmarks()
     const workload::Lobby &typical = typicalLobby();
     const workload::Lobby &huge = hugeLobby();
     const QByteArray &slice = hugeSlice();
-    std::fprintf(stderr, "typical: %lld bytes, %lld players, %lld entries\n", qlonglong(typical.report.size()),
-        qlonglong(typical.players), qlonglong(typical.entries.size()));
+    std::fprintf(stderr, "typical: %lld bytes, %lld players, %lld entries\n",
+        qlonglong(typical.report.size()), qlonglong(typical.players), qlonglong(typical.entries.size()));
     std::fprintf(stderr, "huge: %lld bytes, %lld players, %lld entries; slice %lld bytes\n",
         qlonglong(huge.report.size()), qlonglong(huge.players), qlonglong(huge.entries.size()),
         qlonglong(slice.size()));
 
     RegisterBenchmark("floor/typical", floorBench, typical.report);
     RegisterBenchmark("read/typical", readBench, typical.report, typical.entries);
-    RegisterBenchmark("naive/typical", naiveBench, typical.report, typical.entries)->Unit(benchmark::kMillisecond);
+    RegisterBenchmark("naive/typical", naiveBench, typical.report, typical.entries)
+        ->Unit(benchmark::kMillisecond);
     RegisterBenchmark("floor/huge", floorBench, huge.report);
     RegisterBenchmark("read/huge", readBench, huge.report, huge.entries)->Unit(benchmark::kMillisecond);
     RegisterBenchmark("floor/huge-slice", floorBench, slice);
@@ -389,11 +396,13 @@ int measureFiles(const Files &files)
     if (slice.size() == report.size())
         std::printf("QRegExp reading: %.3f MB/s\n", megabytes / naive);
     else
-        std::printf("QRegExp reading (first %lld bytes): %.3f MB/s\n", qlonglong(slice.size()), slice.size() / 1e6 / naive);
+        std::printf("QRegExp reading (first %lld bytes): %.3f MB/s\n", qlonglong(slice.size()),
+            slice.size() / 1e6 / naive);
     if (!files.against.isEmpty()) {
         const QStringList now = readReport(report, watched);
         const QStringList before = readReport(readAll(files.against), watched);
-        const double comparing = medianSeconds([&] { benchmark::DoNotOptimize(presence::compare(now, before)); }, 1);
+        const double comparing
+            = medianSeconds([&] { benchmark::DoNotOptimize(presence::compare(now, before)); }, 1);
         std::printf("comparison: %.3f ms (%lld now, %lld before)\n", comparing * 1e3, qlonglong(now.size()),
             qlonglong(before.size()));
     }
@@ -427,9 +436,10 @@ int main(int argc, char **argv)
     bool fileMode = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg = argv[i];
-        QString *target = arg == "--report" ? &files.report : arg == "--list" ? &files.list
-                        : arg == "--against"                ? &files.against
-                                                            : nullptr;
+        QString *target = arg == "--report" ? &files.report
+            : arg == "--list"               ? &files.list
+            : arg == "--against"            ? &files.against
+                                            : nullptr;
         if (target && i + 1 < argc) {
             *target = QString::fromLocal8Bit(argv[++i]);
             fileMode = true;
@@ -437,8 +447,9 @@ int main(int argc, char **argv)
     }
     if (fileMode) {
         if (files.report.isEmpty() || files.list.isEmpty()) {
-            std::fprintf(stderr, "usage: lookout-bench --report FILE --list FILE [--against FILE2]\n"
-                                 "   or: lookout-bench [benchmark options]\n");
+            std::fprintf(stderr,
+                "usage: lookout-bench --report FILE --list FILE [--against FILE2]\n"
+                "   or: lookout-bench [benchmark options]\n");
             return 2;
         }
         return measureFiles(files);

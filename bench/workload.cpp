@@ -24,15 +24,13 @@ quint64 nextRandom(quint64 &state)
     return z ^ (z >> 31);
 }
 
-template <typename T>
-void shuffle(std::vector<T> &v, quint64 &state)
+template <typename T> void shuffle(std::vector<T> &v, quint64 &state)
 {
     for (size_t i = v.size(); i > 1; --i)
         std::swap(v[i - 1], v[size_t(nextRandom(state) % i)]);
 }
 
-template <typename Line>
-void forEachLine(const QByteArray &text, Line &&line)
+template <typename Line> void forEachLine(const QByteArray &text, Line &&line)
 {
     qsizetype start = 0;
     for (qsizetype end; (end = text.indexOf('\n', start)) >= 0; start = end + 1)
@@ -41,7 +39,8 @@ void forEachLine(const QByteArray &text, Line &&line)
 
 bool isListable(QByteArrayView name)
 {
-    return !name.isEmpty() && std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7f; });
+    return !name.isEmpty()
+        && std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7f; });
 }
 
 } // namespace
@@ -83,13 +82,15 @@ QByteArray watchList(const QByteArray &report, const Shape &shape, quint64 seed)
     // digit of their own, nor run to ten million of one name.
     static const char *const absent[] = {"Sam", "Kira", "Zed", "Nina", "Hugo", "Vera", "Wolfgang", "Xia"};
     for (int i = online; i < shape.plainNames; ++i)
-        entries.push_back(QByteArray(absent[size_t(i) % std::size(absent)]) + QByteArray::number(10000000 + i));
+        entries.push_back(
+            QByteArray(absent[size_t(i) % std::size(absent)]) + QByteArray::number(10000000 + i));
     const int live = std::min(int(tags.size()), shape.liveTags);
     for (int i = 0; i < live; ++i)
         entries.push_back(tags[size_t(i)]);
     static const char *const clans[] = {"Owl", "Neo", "Ace", "Orca", "Lynx", "Kite", "Moth", "Zen"};
     for (int i = live; i < shape.tags; ++i)
-        entries.push_back('[' + QByteArray(clans[size_t(i) % std::size(clans)]) + QByteArray::number(i) + ']');
+        entries.push_back(
+            '[' + QByteArray(clans[size_t(i) % std::size(clans)]) + QByteArray::number(i) + ']');
     shuffle(entries, random);
 
     QByteArray list = "# Benchmark watch list: " + QByteArray::number(shape.plainNames) + " names, "
@@ -105,12 +106,15 @@ QStringList listEntries(const QByteArray &listFile)
     QBuffer file(&bytes);
     file.open(QIODevice::ReadOnly);
     QStringList entries;
-    lines::forEachFileLine(file, [&](const QString &line) {
-        if (watchlist::isComment(line))
-            return;
-        if (auto name = watchlist::entryName(line))
-            entries.append(*name);
-    }, lines::FileText::Utf8OrLatin1);
+    lines::forEachFileLine(
+        file,
+        [&](const QString &line) {
+            if (watchlist::isComment(line))
+                return;
+            if (auto name = watchlist::entryName(line))
+                entries.append(*name);
+        },
+        lines::FileText::Utf8OrLatin1);
     return entries;
 }
 

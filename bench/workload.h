@@ -12,8 +12,8 @@ namespace workload {
 struct Lobby
 {
     QByteArray report;
-    QByteArray listFile;  // list.cfg
-    QStringList entries;  // list.cfg as the watcher reads it
+    QByteArray listFile; // list.cfg
+    QStringList entries; // list.cfg as the watcher reads it
     qsizetype players = 0; // named in the report
 };
 

@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QRandomGenerator>
-#include <QtEndian>
 #include <QStringDecoder>
+#include <QtEndian>
 
 namespace lines {
 
@@ -26,7 +26,8 @@ QString latin1Text(QByteArrayView bytes)
 
 const HashKey &hashKey()
 {
-    static const HashKey key{QRandomGenerator::system()->generate64(), QRandomGenerator::system()->generate64()};
+    static const HashKey key{
+        QRandomGenerator::system()->generate64(), QRandomGenerator::system()->generate64()};
     return key;
 }
 
@@ -75,7 +76,7 @@ size_t textHash(QStringView text, const HashKey &key)
     const auto *p = reinterpret_cast<const uchar *>(text.utf16());
     const size_t size = size_t(text.size()) * 2;
     SipState s{key.k0 ^ 0x736f6d6570736575ULL, key.k1 ^ 0x646f72616e646f6dULL, key.k0 ^ 0x6c7967656e657261ULL,
-               key.k1 ^ 0x7465646279746573ULL};
+        key.k1 ^ 0x7465646279746573ULL};
     size_t at = 0;
     for (; at + 8 <= size; at += 8) {
         quint64 m;
@@ -98,7 +99,8 @@ QString utf8OrLatin1Text(QByteArrayView bytes)
     bytes = beforeNul(bytes);
     // A byte-order mark inside the file is a character like any other: only
     // the one at the start of the file is skipped, by forEachFileLine().
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder utf8(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8.decode(bytes);
     return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }

@@ -56,8 +56,7 @@ size_t textHash(QStringView text, const HashKey &key);
 class Splitter final
 {
 public:
-    template <typename Sink>
-    void feed(const char *data, qsizetype size, Sink &&line)
+    template <typename Sink> void feed(const char *data, qsizetype size, Sink &&line)
     {
         const char *p = data;
         const char *const end = data + size;
@@ -104,7 +103,7 @@ private:
 };
 
 enum class FileText {
-    Latin1,       // every line by latin1Text()
+    Latin1, // every line by latin1Text()
     Utf8OrLatin1, // every line by utf8OrLatin1Text(), after a UTF-8 byte-order mark at the start of the file
 };
 
@@ -112,8 +111,8 @@ enum class FileText {
 // `line`. A carriage return right before a line feed is dropped, so files with
 // either line end read alike; any other carriage return is kept. A last line
 // without a line feed is handed over without one.
-void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line,
-                     FileText text = FileText::Latin1);
+void forEachFileLine(
+    QIODevice &file, const std::function<void(const QString &)> &line, FileText text = FileText::Latin1);
 
 // Opens a hand-edited file for reading, unless it is not a regular file: a
 // named pipe would wait for a writer forever and a link to a device could

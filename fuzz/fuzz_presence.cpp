@@ -59,8 +59,8 @@ bool isPlainText(QStringView s)
 
 void checkMarkup(const QString &text)
 {
-    static const QStringView opens[] = {u"<font color=#000000><b>", u"<font color=#00aa00><b>",
-                                        u"<font color=#c0c0c0><b>"};
+    static const QStringView opens[]
+        = {u"<font color=#000000><b>", u"<font color=#00aa00><b>", u"<font color=#c0c0c0><b>"};
     QStringView rest = text;
     while (!rest.isEmpty()) {
         bool opened = false;
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check((notice.kind == Notice::Important) == arrival, "important without an arrival, or the other way");
     check(notice.kind != Notice::None || notice.text.isEmpty(), "text without a notice");
     check(int(notice.kind) == int(expected.kind) && notice.text == expected.text,
-          "the notice differs from the QRegExp reference reading's");
+        "the notice differs from the QRegExp reference reading's");
     checkMarkup(notice.text);
     return 0;
 }

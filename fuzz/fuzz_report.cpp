@@ -63,7 +63,7 @@ Cut cut(const QByteArray &bytes, const QList<int> &pieces)
     for (int i = 0; at < bytes.size(); ++i) {
         const qsizetype size = qMin<qsizetype>(pieces[i % pieces.size()], bytes.size() - at);
         splitter.feed(bytes.constData() + at, size,
-                      [&](QByteArrayView line) { result.lines.append(line.toByteArray()); });
+            [&](QByteArrayView line) { result.lines.append(line.toByteArray()); });
         at += size;
     }
     result.rest = splitter.rest().toByteArray();
@@ -101,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Cut whole = cut(bytes, {int(qMax<qsizetype>(1, bytes.size()))});
     const Cut inPieces = cut(bytes, pieces);
     check(whole.lines == inPieces.lines, "packet boundaries changed the lines");
-    check(whole.rest == inPieces.rest && whole.inLine == inPieces.inLine, "packet boundaries changed the rest");
+    check(
+        whole.rest == inPieces.rest && whole.inLine == inPieces.inLine, "packet boundaries changed the rest");
 
     QByteArray joined;
     for (const QByteArray &line : whole.lines) {
@@ -121,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (raw.startsWith("SERVER ")) {
             const QString line = lines::utf8Text(raw);
             if (const auto name = report::serverName(line)) {
-                check(!name->isEmpty() && line.endsWith(name->toString() + u'\n'), "server name not at the end");
+                check(!name->isEmpty() && line.endsWith(name->toString() + u'\n'),
+                    "server name not at the end");
                 for (QChar c : *name)
                     check(isWordChar(c), "server name with a non-word character");
                 server = name->toString();
@@ -137,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             report::forEachPlayer(*list, [&](QStringView name) {
                 check(!name.isEmpty(), "an empty name");
                 check(name.data() >= list->data() && name.data() + name.size() <= list->data() + list->size(),
-                      "a name outside its list");
+                    "a name outside its list");
                 check(previous == nullptr || name.data() > previous, "names out of order");
                 check(name.lastIndexOf(u'\t') <= 0, "a tab inside a name");
                 previous = name.data();

@@ -49,6 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const settings::Values off = read(bytes, {false, false, 1});
     check(!off.playSound && !off.autoShow, "a line switched a setting on");
     check(off.showTime == values.showTime || (off.showTime == 1 && values.showTime == 5000),
-          "SHOW_TIME depends on what came before");
+        "SHOW_TIME depends on what came before");
     return 0;
 }

@@ -33,8 +33,11 @@ std::optional<QString> strictUtf8(const QByteArray &bytes)
     QString text;
     for (qsizetype i = 0; i < bytes.size();) {
         const uchar lead = uchar(bytes[i]);
-        const int more = lead < 0x80 ? 0 : lead >= 0xc2 && lead < 0xe0 ? 1 : lead >= 0xe0 && lead < 0xf0 ? 2
-            : lead >= 0xf0 && lead < 0xf5 ? 3 : -1;
+        const int more = lead < 0x80      ? 0
+            : lead >= 0xc2 && lead < 0xe0 ? 1
+            : lead >= 0xe0 && lead < 0xf0 ? 2
+            : lead >= 0xf0 && lead < 0xf5 ? 3
+                                          : -1;
         if (more < 0 || i + more >= bytes.size())
             return std::nullopt;
         char32_t c = more == 0 ? lead : lead & (0x3f >> more);
@@ -92,16 +95,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QStringList read;
     QStringList entries;
-    lines::forEachFileLine(file, [&](const QString &line) {
-        read.append(line);
-        const bool comment = watchlist::isComment(line);
-        check(comment == (line.size() >= 2 && line.front() == u'#'), "isComment misjudged");
-        if (const auto name = watchlist::entryName(line)) {
-            check(!comment, "a comment read as an entry");
-            check(!name->isEmpty() && u"LIST += "_s + *name + u'\n' == line, "entry name does not rebuild the line");
-            entries.append(*name);
-        }
-    }, lines::FileText::Utf8OrLatin1);
+    lines::forEachFileLine(
+        file,
+        [&](const QString &line) {
+            read.append(line);
+            const bool comment = watchlist::isComment(line);
+            check(comment == (line.size() >= 2 && line.front() == u'#'), "isComment misjudged");
+            if (const auto name = watchlist::entryName(line)) {
+                check(!comment, "a comment read as an entry");
+                check(!name->isEmpty() && u"LIST += "_s + *name + u'\n' == line,
+                    "entry name does not rebuild the line");
+                entries.append(*name);
+            }
+        },
+        lines::FileText::Utf8OrLatin1);
     check(read == expectedLines(bytes), "lines differ from the rule");
 
     const watchlist::Matcher matcher(entries);

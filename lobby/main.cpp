@@ -89,15 +89,15 @@ Parsed parseOptions(const QStringList &arguments)
         u"folder"_s);
     const QCommandLineOption count(u"count"_s, u"How many reports --dump writes."_s, u"k"_s);
     parser.addOptions(
-        { address, port, reports, simulate, servers, players, seed, churn, writeList, dump, count });
+        {address, port, reports, simulate, servers, players, seed, churn, writeList, dump, count});
     parser.addPositionalArgument(u"folder"_s, u"The same as --reports <folder>."_s, u"[folder]"_s);
 
     if (!parser.parse(arguments))
-        return { std::nullopt, parser.errorText() };
+        return {std::nullopt, parser.errorText()};
     if (parser.isSet(help))
         parser.showHelp(0);
 
-    const auto fail = [](const QString &message) { return Parsed { std::nullopt, message }; };
+    const auto fail = [](const QString &message) { return Parsed{std::nullopt, message}; };
     const auto number = [&](const QCommandLineOption &option, qint64 low, qint64 high,
                             qint64 &value) -> std::optional<QString> {
         bool ok = false;
@@ -133,8 +133,7 @@ Parsed parseOptions(const QStringList &arguments)
     if (!options.simulate && options.reportFolder.isEmpty())
         return fail(u"nothing to serve: give --reports <folder> or --simulate"_s);
 
-    for (const QCommandLineOption *option :
-        { &servers, &players, &seed, &churn, &writeList, &dump, &count }) {
+    for (const QCommandLineOption *option : {&servers, &players, &seed, &churn, &writeList, &dump, &count}) {
         if (!options.simulate && parser.isSet(*option))
             return fail(u"--%1 only goes with --simulate"_s.arg(option->names().constFirst()));
     }
@@ -171,7 +170,7 @@ Parsed parseOptions(const QStringList &arguments)
             return fail(*error);
         options.dumpCount = int(value);
     }
-    return { options, {} };
+    return {options, {}};
 }
 
 // The regular files of a folder, in file-name order, compared code unit by
@@ -278,7 +277,7 @@ int main(int argc, char *argv[])
             return 0;
         }
         nextReport = [&simulation, step = 0]() mutable {
-            Report report { simulation->report(), u"simulation step %1"_s.arg(step++) };
+            Report report{simulation->report(), u"simulation step %1"_s.arg(step++)};
             simulation->advance();
             return report;
         };
@@ -295,9 +294,9 @@ int main(int argc, char *argv[])
             QFile file(path);
             if (!file.open(QIODevice::ReadOnly)) {
                 printLine(stderr, u"lookout-lobby: cannot read %1: %2"_s.arg(path, file.errorString()));
-                return Report { {}, QFileInfo(path).fileName() };
+                return Report{{}, QFileInfo(path).fileName()};
             }
-            return Report { file.readAll(), QFileInfo(path).fileName() };
+            return Report{file.readAll(), QFileInfo(path).fileName()};
         };
     }
 

@@ -34,24 +34,24 @@ template <typename T, size_t N> const T &pick(quint64 &state, const T (&pool)[N]
 // "_<digits>", so the suffixes that keep large lobbies apart never collide.
 // All of them lie in the Basic Multilingual Plane: the watcher judges word
 // characters one UTF-16 code unit at a time.
-const char *const serverPool[] = { "Arena", "Dust_2", "Крепость", "Château", "Fortress", "Lagoon",
-    "Nordlicht", "Κάστρο", "Bastion", "Canyon", "Zitadelle", "Mühle", "Harbor", "Frostbite", "Tundra",
-    "Sakura", "要塞", "Oasis", "Quarry", "Ruins", "Summit", "Vulkan", "Überfall", "Fjord", "Óbidos",
-    "Ciudadela", "Twin_Peaks", "Łódź", "Mirage", "Plateau" };
+const char *const serverPool[] = {"Arena", "Dust_2", "Крепость", "Château", "Fortress", "Lagoon", "Nordlicht",
+    "Κάστρο", "Bastion", "Canyon", "Zitadelle", "Mühle", "Harbor", "Frostbite", "Tundra", "Sakura", "要塞",
+    "Oasis", "Quarry", "Ruins", "Summit", "Vulkan", "Überfall", "Fjord", "Óbidos", "Ciudadela", "Twin_Peaks",
+    "Łódź", "Mirage", "Plateau"};
 
 // No player name ends in a digit, so "Sam" + "2" can never meet another
 // name of the pools.
-const char *const plainPool[] = { "Sam", "Mira", "Kira", "Zed", "Tom", "Alex", "Nina", "Otto", "Lena", "Ivan",
+const char *const plainPool[] = {"Sam", "Mira", "Kira", "Zed", "Tom", "Alex", "Nina", "Otto", "Lena", "Ivan",
     "Rosa", "Finn", "Hugo", "Ada", "Max", "Eli", "Juno", "Rex", "Vera", "Yuki", "Ben", "Cleo", "Dex", "Ivy",
-    "Leo", "Nox", "Pia", "Rudi", "Tess", "Uma", "Wes", "Xia" };
+    "Leo", "Nox", "Pia", "Rudi", "Tess", "Uma", "Wes", "Xia"};
 // ASCII only, so that sampleWatchList() can hand them to list.cfg.
-const char *const tagPool[] = { "[AB]", "[Wolf]", "[xX]", "[GG]", "[RIP]", "[Fox]", "[404]", "[pro]" };
+const char *const tagPool[] = {"[AB]", "[Wolf]", "[xX]", "[GG]", "[RIP]", "[Fox]", "[404]", "[pro]"};
 const char *const spacedPool[]
-    = { "Big Tom", "Old Sam", "Mad Max", "Little Mira", "Dr Zed", "Sir Hugo", "The Boss", "Lady Ada" };
-const char *const nonAsciiPool[] = { "Zoë", "Łukasz", "Дмитрий", "Søren", "José", "Jürgen", "Ærin", "Çağla",
-    "Ольга", "Åsa", "Renée", "Ngọc", "Şule", "太郎", "민준", "Ἑλένη" };
+    = {"Big Tom", "Old Sam", "Mad Max", "Little Mira", "Dr Zed", "Sir Hugo", "The Boss", "Lady Ada"};
+const char *const nonAsciiPool[] = {"Zoë", "Łukasz", "Дмитрий", "Søren", "José", "Jürgen", "Ærin", "Çağla",
+    "Ольга", "Åsa", "Renée", "Ngọc", "Şule", "太郎", "민준", "Ἑλένη"};
 // Names a notice has to escape or a parser might trip over.
-const char *const oddPool[] = { "Tom & Jerry", "<b>Rex</b>", "Kira's", "-=Zed=-", "Ben;Ada", "#Juno" };
+const char *const oddPool[] = {"Tom & Jerry", "<b>Rex</b>", "Kira's", "-=Zed=-", "Ben;Ada", "#Juno"};
 
 struct Name
 {
@@ -64,17 +64,17 @@ Name randomName(quint64 &random)
     // Out of 20: 8 plain, 5 with a clan tag, 2 with spaces, 4 non-ASCII, 1 odd.
     const int kind = below(random, 20);
     if (kind < 8)
-        return { pick(random, plainPool) };
+        return {pick(random, plainPool)};
     if (kind < 13) {
         const QByteArray tag = pick(random, tagPool);
         const char *name = below(random, 4) == 0 ? pick(random, nonAsciiPool) : pick(random, plainPool);
-        return { tag + name, int(tag.size()) };
+        return {tag + name, int(tag.size())};
     }
     if (kind < 15)
-        return { pick(random, spacedPool) };
+        return {pick(random, spacedPool)};
     if (kind < 19)
-        return { pick(random, nonAsciiPool) };
-    return { pick(random, oddPool) };
+        return {pick(random, nonAsciiPool)};
+    return {pick(random, oddPool)};
 }
 
 // Each draw is a statement of its own: the operands of one expression may be
@@ -89,7 +89,7 @@ QByteArray randomToken(quint64 &random)
     if (kind < 7)
         return QStringLiteral("10.%1.%2.%3:%4").arg(a).arg(b).arg(c).arg(port).toLatin1();
     if (kind < 9) {
-        static const char *const regions[] = { "eu", "us", "asia", "au" };
+        static const char *const regions[] = {"eu", "us", "asia", "au"};
         return QStringLiteral("%1%2.lobby.example.net:%3")
             .arg(QLatin1StringView(regions[a % 4]))
             .arg(1 + b % 9)
@@ -280,7 +280,7 @@ QByteArray LobbySimulation::sampleWatchList(int plainNames, int tags) const
     takeNames(online, plainNames - now - later);
 
     int tagsTaken = 0;
-    for (const std::vector<int> *group : { &online, &offline }) {
+    for (const std::vector<int> *group : {&online, &offline}) {
         for (auto p = group->begin(); p != group->end() && tagsTaken < tags; ++p) {
             const QByteArray tag = m_names[size_t(*p)].left(m_tagLength[size_t(*p)]);
             if (!tag.isEmpty() && !seen.contains(tag.toLower())) {

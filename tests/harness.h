@@ -62,7 +62,10 @@ private:
 class SilencedOutput
 {
 public:
-    SilencedOutput() : m_saved(std::cout.rdbuf(nullptr)) {}
+    SilencedOutput()
+        : m_saved(std::cout.rdbuf(nullptr))
+    {
+    }
     ~SilencedOutput() { std::cout.rdbuf(m_saved); }
     SilencedOutput(const SilencedOutput &) = delete;
     SilencedOutput &operator=(const SilencedOutput &) = delete;

@@ -68,7 +68,10 @@ private:
 class CapturedOutput
 {
 public:
-    CapturedOutput() : m_saved(std::cout.rdbuf(m_text.rdbuf())) {}
+    CapturedOutput()
+        : m_saved(std::cout.rdbuf(m_text.rdbuf()))
+    {
+    }
     ~CapturedOutput() { std::cout.rdbuf(m_saved); }
     QByteArray text() const { return QByteArray::fromStdString(m_text.str()); }
 

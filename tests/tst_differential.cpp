@@ -26,8 +26,8 @@ struct RuleInfo
     const char *name;
     int validPercent; // how many well-formed cases must match
 };
-constexpr RuleInfo rules[] = { { "watch-list line", 100 }, { "server line", 100 }, { "clients line", 100 },
-    { "player names", 50 }, { "watched name", 25 }, { "presence split", 100 } };
+constexpr RuleInfo rules[] = {{"watch-list line", 100}, {"server line", 100}, {"clients line", 100},
+    {"player names", 50}, {"watched name", 25}, {"presence split", 100}};
 
 const RuleInfo &info(Rule rule)
 {
@@ -36,7 +36,7 @@ const RuleInfo &info(Rule rule)
 
 // Every rule's answer as a list of strings, so that one comparison serves all:
 // nothing for no match, the captures otherwise.
-const QStringList watched = { u"watched"_s };
+const QStringList watched = {u"watched"_s};
 
 // The QRegExp reference reading of each rule, as its answer on one string.
 class Reference
@@ -47,12 +47,10 @@ public:
         switch (rule) {
         case Rule::WatchListLine:
             if (m_rx.comment.indexIn(s) != -1)
-                return { u"comment"_s };
-            return captures(m_rx.entry, s, { u"entry"_s });
-        case Rule::ServerLine:
-            return captures(m_rx.server, s);
-        case Rule::ClientsLine:
-            return captures(m_rx.clients, s);
+                return {u"comment"_s};
+            return captures(m_rx.entry, s, {u"entry"_s});
+        case Rule::ServerLine: return captures(m_rx.server, s);
+        case Rule::ClientsLine: return captures(m_rx.clients, s);
         case Rule::PlayerNames: {
             const QString padded = u'\t' + s + u'\t';
             QStringList names;
@@ -60,10 +58,8 @@ public:
                 names.append(m_rx.player.cap(1));
             return names;
         }
-        case Rule::WatchedName:
-            return reference::isIntresting(m_rx, s, list) ? watched : QStringList();
-        case Rule::PresenceSplit:
-            return captures(m_rx.presence, s);
+        case Rule::WatchedName: return reference::isIntresting(m_rx, s, list) ? watched : QStringList();
+        case Rule::PresenceSplit: return captures(m_rx.presence, s);
         }
         return {};
     }
@@ -82,30 +78,27 @@ private:
 QStringList ourOutcome(Rule rule, const QString &s, const QStringList &list)
 {
     const auto one
-        = [](std::optional<QStringView> v) { return v ? QStringList { v->toString() } : QStringList(); };
+        = [](std::optional<QStringView> v) { return v ? QStringList{v->toString()} : QStringList(); };
     switch (rule) {
     case Rule::WatchListLine:
         if (watchlist::isComment(s))
-            return { u"comment"_s };
+            return {u"comment"_s};
         if (const std::optional<QString> name = watchlist::entryName(s))
-            return { u"entry"_s, *name };
+            return {u"entry"_s, *name};
         return {};
-    case Rule::ServerLine:
-        return one(report::serverName(s));
-    case Rule::ClientsLine:
-        return one(report::playerList(s));
+    case Rule::ServerLine: return one(report::serverName(s));
+    case Rule::ClientsLine: return one(report::playerList(s));
     case Rule::PlayerNames: {
         QStringList names;
         report::forEachPlayer(s, [&names](QStringView name) { names.append(name.toString()); });
         return names;
     }
-    case Rule::WatchedName:
-        return watchlist::Matcher(list).isWatched(s) ? watched : QStringList();
+    case Rule::WatchedName: return watchlist::Matcher(list).isWatched(s) ? watched : QStringList();
     case Rule::PresenceSplit: {
         const presence::Split who = presence::split(s);
         if (who.player.isEmpty() && who.server.isEmpty())
             return {};
-        return { who.player.toString(), who.server.toString() };
+        return {who.player.toString(), who.server.toString()};
     }
     }
     return {};
@@ -134,30 +127,30 @@ QString shown(const QStringList &l)
 
 // The characters the patterns tell apart, in groups so that rare ones turn up
 // as often as plain letters do.
-const QStringList controls = { u"\t"_s, u"\n"_s, u"\r"_s, QString(QChar(0)), u"\v"_s, u"\f"_s };
+const QStringList controls = {u"\t"_s, u"\n"_s, u"\r"_s, QString(QChar(0)), u"\v"_s, u"\f"_s};
 const QStringList spaces
-    = { u" "_s, u"\u00a0"_s, u"\u2003"_s, u"\u3000"_s, u"\u0085"_s, u"\u2028"_s, u"\u2029"_s, u"\u1680"_s };
+    = {u" "_s, u"\u00a0"_s, u"\u2003"_s, u"\u3000"_s, u"\u0085"_s, u"\u2028"_s, u"\u2029"_s, u"\u1680"_s};
 // Neither white space nor word characters, though some look like one or the other.
-const QStringList oddOnes = { u"\u200b"_s, u"\u203f"_s, u"\u0001"_s, u"\u007f"_s, u"\u180e"_s,
-    u"\U0001F600"_s, u"\U0001D400"_s, QString(QChar(0xd800)), QString(QChar(0xdc00)) };
+const QStringList oddOnes = {u"\u200b"_s, u"\u203f"_s, u"\u0001"_s, u"\u007f"_s, u"\u180e"_s, u"\U0001F600"_s,
+    u"\U0001D400"_s, QString(QChar(0xd800)), QString(QChar(0xdc00))};
 const QStringList punctuation
-    = { u"["_s, u"]"_s, u";"_s, u"#"_s, u"+"_s, u"="_s, u":"_s, u"<"_s, u">"_s, u"&"_s, u"-"_s };
+    = {u"["_s, u"]"_s, u";"_s, u"#"_s, u"+"_s, u"="_s, u":"_s, u"<"_s, u">"_s, u"&"_s, u"-"_s};
 const QStringList digits
-    = { u"0"_s, u"1"_s, u"2"_s, u"7"_s, u"9"_s, u"\u0660"_s, u"\u0661"_s, u"\u0665"_s, u"\u0669"_s };
-const QStringList letters = { u"a"_s, u"b"_s, u"k"_s, u"s"_s, u"i"_s, u"A"_s, u"B"_s, u"K"_s, u"S"_s, u"I"_s,
+    = {u"0"_s, u"1"_s, u"2"_s, u"7"_s, u"9"_s, u"\u0660"_s, u"\u0661"_s, u"\u0665"_s, u"\u0669"_s};
+const QStringList letters = {u"a"_s, u"b"_s, u"k"_s, u"s"_s, u"i"_s, u"A"_s, u"B"_s, u"K"_s, u"S"_s, u"I"_s,
     u"_"_s, u"\u00e9"_s, u"\u00d8"_s, u"\u00df"_s, u"\u0140"_s, u"\u0414"_s, u"\u0436"_s, u"\u03b1"_s,
-    u"\u03a9"_s, u"\u4e2d"_s };
+    u"\u03a9"_s, u"\u4e2d"_s};
 // Word characters that are not digits: other numbers and combining marks.
-const QStringList wordOnly = { u"\u00b2"_s, u"\u2167"_s, u"\u0301"_s, u"\u0308"_s };
-const QStringList trickyCase = { u"\u0130"_s, u"\u0131"_s, u"\u017f"_s, u"\u212a"_s, u"\ufb00"_s, u"\u03c2"_s,
-    u"\u03c3"_s, u"\u03a3"_s, u"\u01c5"_s };
-const QStringList tags = { u"[AB]"_s, u"[ab]"_s, u"["_s, u"[]"_s, u"[x]y"_s, u"[ ]"_s, u"[\u212a]"_s };
+const QStringList wordOnly = {u"\u00b2"_s, u"\u2167"_s, u"\u0301"_s, u"\u0308"_s};
+const QStringList trickyCase = {u"\u0130"_s, u"\u0131"_s, u"\u017f"_s, u"\u212a"_s, u"\ufb00"_s, u"\u03c2"_s,
+    u"\u03c3"_s, u"\u03a3"_s, u"\u01c5"_s};
+const QStringList tags = {u"[AB]"_s, u"[ab]"_s, u"["_s, u"[]"_s, u"[x]y"_s, u"[ ]"_s, u"[\u212a]"_s};
 
 using Groups = QList<const QStringList *>;
 const Groups anyGroup
-    = { &controls, &spaces, &oddOnes, &punctuation, &digits, &letters, &wordOnly, &trickyCase };
-const Groups wordGroups = { &digits, &letters, &letters, &wordOnly, &trickyCase };
-const Groups nonSpaceGroups = { &oddOnes, &punctuation, &digits, &letters, &wordOnly, &trickyCase };
+    = {&controls, &spaces, &oddOnes, &punctuation, &digits, &letters, &wordOnly, &trickyCase};
+const Groups wordGroups = {&digits, &letters, &letters, &wordOnly, &trickyCase};
+const Groups nonSpaceGroups = {&oddOnes, &punctuation, &digits, &letters, &wordOnly, &trickyCase};
 
 // The same seed gives the same cases everywhere: std::mt19937 is fully
 // specified, the standard distributions are not.
@@ -185,7 +178,7 @@ public:
     QString anyText(int minLength, int maxLength) { return text(anyGroup, minLength, maxLength); }
     QString word() { return text(wordGroups, 1, 6); }
     QString token() { return text(nonSpaceGroups, 1, 5); }
-    QString number() { return text({ &digits }, 1, 4); }
+    QString number() { return text({&digits}, 1, 4); }
 
 private:
     std::mt19937 m_engine;
@@ -241,7 +234,7 @@ QStringList watchListFor(const QString &name, Random &rnd)
         else if (kind < 6)
             list.append(rnd.pick(tags));
         else if (kind < 7)
-            list.append(rnd.text({ &trickyCase, &letters }, 1, 3));
+            list.append(rnd.text({&trickyCase, &letters}, 1, 3));
         else
             list.append(playerName(rnd));
     }
@@ -256,15 +249,9 @@ QString mutated(QString s, Random &rnd)
         const int at = rnd.below(s.size() + 1);
         const qsizetype space = s.indexOf(u' ', rnd.below(s.size() + 1));
         switch (rnd.below(12)) {
-        case 0:
-            s.insert(at, rnd.anyText(1, 1));
-            break;
-        case 1:
-            s.remove(at, 1);
-            break;
-        case 2:
-            s.replace(at, 1, rnd.anyText(1, 1));
-            break;
+        case 0: s.insert(at, rnd.anyText(1, 1)); break;
+        case 1: s.remove(at, 1); break;
+        case 2: s.replace(at, 1, rnd.anyText(1, 1)); break;
         case 3:
             // A keyword's case: the first letter that has another one.
             for (QChar &c : s) {
@@ -290,15 +277,9 @@ QString mutated(QString s, Random &rnd)
             if (s.endsWith(u'\n'))
                 s.chop(1);
             break;
-        case 8:
-            s.insert(at, QChar(0));
-            break;
-        case 9:
-            s.insert(at, u'\n');
-            break;
-        case 10:
-            s.insert(at, u'\t');
-            break;
+        case 8: s.insert(at, QChar(0)); break;
+        case 9: s.insert(at, u'\n'); break;
+        case 10: s.insert(at, u'\t'); break;
         case 11:
             if (space >= 0)
                 s[space] = rnd.pick(spaces).front();
@@ -325,8 +306,7 @@ Case generated(Rule rule, Mode mode, Random &rnd)
         }
         return c;
     }
-    static const QStringList separators
-        = spaces + QStringList { u"\t"_s, u"\n"_s, u"\r"_s, u"\v"_s, u"\f"_s };
+    static const QStringList separators = spaces + QStringList{u"\t"_s, u"\n"_s, u"\r"_s, u"\v"_s, u"\f"_s};
     switch (rule) {
     case Rule::WatchListLine:
         c.input = rnd.percent(25) ? u'#' + rnd.anyText(1, 10) : u"LIST += "_s + rnd.anyText(1, 12) + u'\n';
@@ -334,19 +314,13 @@ Case generated(Rule rule, Mode mode, Random &rnd)
     case Rule::ServerLine:
         c.input = u"SERVER "_s + rnd.number() + u"; "_s + rnd.token() + u' ' + rnd.word() + u'\n';
         break;
-    case Rule::ClientsLine:
-        c.input = u"CLIENTS "_s + rnd.number() + u"; "_s + playerList(rnd) + u'\n';
-        break;
-    case Rule::PlayerNames:
-        c.input = playerList(rnd);
-        break;
+    case Rule::ClientsLine: c.input = u"CLIENTS "_s + rnd.number() + u"; "_s + playerList(rnd) + u'\n'; break;
+    case Rule::PlayerNames: c.input = playerList(rnd); break;
     case Rule::WatchedName:
         c.input = playerName(rnd);
         c.list = watchListFor(c.input, rnd);
         break;
-    case Rule::PresenceSplit:
-        c.input = rnd.token() + rnd.pick(separators) + rnd.token();
-        break;
+    case Rule::PresenceSplit: c.input = rnd.token() + rnd.pick(separators) + rnd.token(); break;
     }
     if (mode == Mode::NearMiss) {
         if (c.list.isEmpty() || rnd.percent(60)) {
@@ -393,11 +367,11 @@ void tst_differential::agreesWithQRegExp_data()
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<Mode>("mode");
 
-    for (Rule rule : { Rule::WatchListLine, Rule::ServerLine, Rule::ClientsLine, Rule::PlayerNames,
-             Rule::WatchedName, Rule::PresenceSplit }) {
+    for (Rule rule : {Rule::WatchListLine, Rule::ServerLine, Rule::ClientsLine, Rule::PlayerNames,
+             Rule::WatchedName, Rule::PresenceSplit}) {
         QTest::addRow("%s, random text, seed 1", info(rule).name) << rule << 1u << Mode::Random;
         QTest::addRow("%s, well formed, seed 2", info(rule).name) << rule << 2u << Mode::Valid;
-        for (quint32 seed : { 3u, 4u, 5u })
+        for (quint32 seed : {3u, 4u, 5u})
             QTest::addRow("%s, near misses, seed %u", info(rule).name, seed)
                 << rule << seed << Mode::NearMiss;
     }
@@ -459,8 +433,8 @@ void tst_differential::pinned_data()
         QTest::addRow("%s: %s", info(rule).name, name) << rule << input << list << outcome;
     };
     const QStringList none;
-    const QStringList comment = { u"comment"_s };
-    const auto entry = [](const QString &name) { return QStringList { u"entry"_s, name }; };
+    const QStringList comment = {u"comment"_s};
+    const auto entry = [](const QString &name) { return QStringList{u"entry"_s, name}; };
     const QString nul(QChar(0));
 
     Rule r = Rule::WatchListLine;
@@ -479,82 +453,81 @@ void tst_differential::pinned_data()
 
     r = Rule::ServerLine;
     row(r, "Cyrillic name with a combining accent is a word", u"SERVER 12; 1.2.3.4:80 \u0414\u0436\u0301\n"_s,
-        { u"\u0414\u0436\u0301"_s });
-    row(r, "Arabic-Indic digits are digits", u"SERVER \u0661\u0669; t Arena\n"_s, { u"Arena"_s });
+        {u"\u0414\u0436\u0301"_s});
+    row(r, "Arabic-Indic digits are digits", u"SERVER \u0661\u0669; t Arena\n"_s, {u"Arena"_s});
     row(r, "superscript two is not a digit", u"SERVER \u00b2; t Arena\n"_s, none);
-    row(r, "superscript two is a word character", u"SERVER 1; t Arena\u00b2\n"_s, { u"Arena\u00b2"_s });
-    row(r, "underscore is a word character", u"SERVER 1; t big_arena\n"_s, { u"big_arena"_s });
+    row(r, "superscript two is a word character", u"SERVER 1; t Arena\u00b2\n"_s, {u"Arena\u00b2"_s});
+    row(r, "underscore is a word character", u"SERVER 1; t big_arena\n"_s, {u"big_arena"_s});
     row(r, "other connector punctuation is not", u"SERVER 1; t big\u203farena\n"_s, none);
     row(r, "no-break space is not the separating space", u"SERVER 1; t\u00a0Arena\n"_s, none);
     row(r, "no-break space ends the token", u"SERVER 1; t\u00a0u Arena\n"_s, none);
     row(r, "CR before LF", u"SERVER 1; t Arena\r\n"_s, none);
-    row(r, "NUL inside the token", u"SERVER 1; t"_s + nul + u"u Arena\n"_s, { u"Arena"_s });
+    row(r, "NUL inside the token", u"SERVER 1; t"_s + nul + u"u Arena\n"_s, {u"Arena"_s});
     row(r, "NUL after the name", u"SERVER 1; t Arena"_s + nul + u"\n"_s, none);
     row(r, "astral character is not a word", u"SERVER 1; t \U0001D400\n"_s, none);
-    row(r, "astral character inside the token", u"SERVER 1; \U0001F600 Arena\n"_s, { u"Arena"_s });
+    row(r, "astral character inside the token", u"SERVER 1; \U0001F600 Arena\n"_s, {u"Arena"_s});
     row(r, "two spaces before the name", u"SERVER 1; t  Arena\n"_s, none);
     row(r, "line feed after the final one", u"SERVER 1; t Arena\n\n"_s, none);
 
     r = Rule::ClientsLine;
-    row(r, "players between tabs", u"CLIENTS 2; Sam\tTom\n"_s, { u"Sam\tTom"_s });
-    row(r, "Arabic-Indic count", u"CLIENTS \u0663; Sam\n"_s, { u"Sam"_s });
+    row(r, "players between tabs", u"CLIENTS 2; Sam\tTom\n"_s, {u"Sam\tTom"_s});
+    row(r, "Arabic-Indic count", u"CLIENTS \u0663; Sam\n"_s, {u"Sam"_s});
     row(r, "superscript count", u"CLIENTS \u00b2; Sam\n"_s, none);
-    row(r, "CR before LF stays in the list", u"CLIENTS 1; Sam\r\n"_s, { u"Sam\r"_s });
-    row(r, "line feed as the whole list", u"CLIENTS 1; \n\n"_s, { u"\n"_s });
-    row(r, "NUL inside the list", u"CLIENTS 1; Sa"_s + nul + u"m\n"_s, { u"Sa"_s + nul + u"m"_s });
+    row(r, "CR before LF stays in the list", u"CLIENTS 1; Sam\r\n"_s, {u"Sam\r"_s});
+    row(r, "line feed as the whole list", u"CLIENTS 1; \n\n"_s, {u"\n"_s});
+    row(r, "NUL inside the list", u"CLIENTS 1; Sa"_s + nul + u"m\n"_s, {u"Sa"_s + nul + u"m"_s});
     row(r, "empty list", u"CLIENTS 1; \n"_s, none);
 
     r = Rule::PlayerNames;
-    row(r, "names between single tabs", u"Sam\tTom\tZo\u00eb"_s, { u"Sam"_s, u"Tom"_s, u"Zo\u00eb"_s });
+    row(r, "names between single tabs", u"Sam\tTom\tZo\u00eb"_s, {u"Sam"_s, u"Tom"_s, u"Zo\u00eb"_s});
     row(r, "empty list", QString(), none);
-    row(r, "two tabs in a row", u"Sam\t\tTom"_s, { u"Sam"_s, u"\tTom"_s, u"Tom"_s });
-    row(r, "tab first", u"\tSam"_s, { u"\tSam"_s, u"Sam"_s });
-    row(r, "tab last", u"Sam\t"_s, { u"Sam"_s });
-    row(r, "tab alone", u"\t"_s, { u"\t"_s });
-    row(r, "astral and NUL names", u"\U0001F600\t"_s + nul, { u"\U0001F600"_s, nul });
+    row(r, "two tabs in a row", u"Sam\t\tTom"_s, {u"Sam"_s, u"\tTom"_s, u"Tom"_s});
+    row(r, "tab first", u"\tSam"_s, {u"\tSam"_s, u"Sam"_s});
+    row(r, "tab last", u"Sam\t"_s, {u"Sam"_s});
+    row(r, "tab alone", u"\t"_s, {u"\t"_s});
+    row(r, "astral and NUL names", u"\U0001F600\t"_s + nul, {u"\U0001F600"_s, nul});
 
     r = Rule::WatchedName;
-    row(r, "tag anywhere, any case", u"x[ab]y"_s, watched, { u"[AB]"_s });
-    row(r, "name after its tag, any case", u"[ab]\u0436oe"_s, watched, { u"\u0416OE"_s });
-    row(r, "tag with nothing after it is part of the name", u"[ab]"_s, none, { u"ab"_s });
-    row(r, "empty brackets are no tag", u"[]Sam"_s, none, { u"Sam"_s });
-    row(r, "empty brackets as an entry are a plain name", u"[]"_s, watched, { u"[]"_s });
-    row(r, "Kelvin sign folds to k in a tag", u"[k]Sam"_s, watched, { u"[\u212a]"_s });
-    row(r, "long s folds to s in a tag", u"[s]Sam"_s, watched, { u"[\u017f]"_s });
-    row(r, "long s is not lower-cased to s", u"\u017fam"_s, none, { u"sam"_s });
-    row(r, "dotted capital I lower-cases to i and a dot", u"\u0130van"_s, watched, { u"i\u0307van"_s });
-    row(r, "capital sigma lower-cases to the medial form", u"\u039f\u03a3"_s, none, { u"\u03bf\u03c2"_s });
+    row(r, "tag anywhere, any case", u"x[ab]y"_s, watched, {u"[AB]"_s});
+    row(r, "name after its tag, any case", u"[ab]\u0436oe"_s, watched, {u"\u0416OE"_s});
+    row(r, "tag with nothing after it is part of the name", u"[ab]"_s, none, {u"ab"_s});
+    row(r, "empty brackets are no tag", u"[]Sam"_s, none, {u"Sam"_s});
+    row(r, "empty brackets as an entry are a plain name", u"[]"_s, watched, {u"[]"_s});
+    row(r, "Kelvin sign folds to k in a tag", u"[k]Sam"_s, watched, {u"[\u212a]"_s});
+    row(r, "long s folds to s in a tag", u"[s]Sam"_s, watched, {u"[\u017f]"_s});
+    row(r, "long s is not lower-cased to s", u"\u017fam"_s, none, {u"sam"_s});
+    row(r, "dotted capital I lower-cases to i and a dot", u"\u0130van"_s, watched, {u"i\u0307van"_s});
+    row(r, "capital sigma lower-cases to the medial form", u"\u039f\u03a3"_s, none, {u"\u03bf\u03c2"_s});
     // Several closing brackets: the first with a character on each side of
     // it closes the tag.
-    row(r, "a second tag is part of the name", u"[A][B]Sam"_s, watched, { u"[b]sam"_s });
-    row(r, "... so the name without it is not watched", u"[A][B]Sam"_s, none, { u"Sam"_s });
-    row(r, "three tags", u"[A][B][C]Kai"_s, watched, { u"[B][C]Kai"_s });
-    row(r, "a bracket inside the name", u"[A]B]C"_s, watched, { u"b]c"_s });
-    row(r, "... not only the part after it", u"[A]B]C"_s, none, { u"C"_s });
-    row(r, "nested brackets", u"[[a]]b"_s, watched, { u"]B"_s });
-    row(r, "a bracket right after the open one closes nothing", u"[]]x"_s, watched, { u"x"_s });
-    row(r, "a bracket at the very end closes nothing", u"[a]b]"_s, watched, { u"B]"_s });
-    row(r, "text before the tag", u"x[a]b]c]"_s, watched, { u"b]c]"_s });
-    row(r, "astral characters compare whole", u"[x]\U0001F600"_s, watched, { u"\U0001F600"_s });
+    row(r, "a second tag is part of the name", u"[A][B]Sam"_s, watched, {u"[b]sam"_s});
+    row(r, "... so the name without it is not watched", u"[A][B]Sam"_s, none, {u"Sam"_s});
+    row(r, "three tags", u"[A][B][C]Kai"_s, watched, {u"[B][C]Kai"_s});
+    row(r, "a bracket inside the name", u"[A]B]C"_s, watched, {u"b]c"_s});
+    row(r, "... not only the part after it", u"[A]B]C"_s, none, {u"C"_s});
+    row(r, "nested brackets", u"[[a]]b"_s, watched, {u"]B"_s});
+    row(r, "a bracket right after the open one closes nothing", u"[]]x"_s, watched, {u"x"_s});
+    row(r, "a bracket at the very end closes nothing", u"[a]b]"_s, watched, {u"B]"_s});
+    row(r, "text before the tag", u"x[a]b]c]"_s, watched, {u"b]c]"_s});
+    row(r, "astral characters compare whole", u"[x]\U0001F600"_s, watched, {u"\U0001F600"_s});
     // U+0130 lower-cases to two characters, and Qt 6.4's QString::toLower()
     // then keeps a trailing half of a surrogate pair in a named string but
     // turns it into U+FFFD in a temporary one. QRegExp's program lower-cases
     // a whole name and the entries as named strings, the part after a tag as
     // a temporary.
     const QString cutPair = u"\u0130"_s + QChar(0xd800);
-    row(r, "name equal to its entry, ending in half a surrogate pair", cutPair, watched, { cutPair });
-    row(r, "name after a tag, ending in half a surrogate pair", u"[x]"_s + cutPair, none, { cutPair });
+    row(r, "name equal to its entry, ending in half a surrogate pair", cutPair, watched, {cutPair});
+    row(r, "name after a tag, ending in half a surrogate pair", u"[x]"_s + cutPair, none, {cutPair});
 
     r = Rule::PresenceSplit;
-    row(r, "one space", u"Sam Arena"_s, { u"Sam"_s, u"Arena"_s });
-    row(r, "no-break space", u"Sam\u00a0Arena"_s, { u"Sam"_s, u"Arena"_s });
-    row(r, "ideographic space", u"Sam\u3000Arena"_s, { u"Sam"_s, u"Arena"_s });
-    row(r, "next line", u"Sam\u0085Arena"_s, { u"Sam"_s, u"Arena"_s });
-    row(r, "line separator", u"Sam\u2028Arena"_s, { u"Sam"_s, u"Arena"_s });
+    row(r, "one space", u"Sam Arena"_s, {u"Sam"_s, u"Arena"_s});
+    row(r, "no-break space", u"Sam\u00a0Arena"_s, {u"Sam"_s, u"Arena"_s});
+    row(r, "ideographic space", u"Sam\u3000Arena"_s, {u"Sam"_s, u"Arena"_s});
+    row(r, "next line", u"Sam\u0085Arena"_s, {u"Sam"_s, u"Arena"_s});
+    row(r, "line separator", u"Sam\u2028Arena"_s, {u"Sam"_s, u"Arena"_s});
     row(r, "zero-width space is not white space", u"Sam\u200bArena"_s, none);
-    row(r, "NUL is not white space", u"Sa"_s + nul + u"m Arena"_s, { u"Sa"_s + nul + u"m"_s, u"Arena"_s });
-    row(r, "astral characters on both sides", u"\U0001F600 \U0001D400"_s,
-        { u"\U0001F600"_s, u"\U0001D400"_s });
+    row(r, "NUL is not white space", u"Sa"_s + nul + u"m Arena"_s, {u"Sa"_s + nul + u"m"_s, u"Arena"_s});
+    row(r, "astral characters on both sides", u"\U0001F600 \U0001D400"_s, {u"\U0001F600"_s, u"\U0001D400"_s});
     row(r, "two spaces", u"Sam  Arena"_s, none);
     row(r, "trailing line feed", u"Sam Arena\n"_s, none);
 }

@@ -236,7 +236,7 @@ void tst_files::savedWhereTheUserMayWrite()
 
     QCOMPARE(*result, saved);
     QCOMPARE(contents(config), saved ? settings::fileText(values) : previous);
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList {u"config.cfg"_s});
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{u"config.cfg"_s});
 }
 
 void tst_files::failedSaveKeepsTheOldFile_data()
@@ -291,7 +291,7 @@ void tst_files::failedSaveKeepsTheOldFile()
     // No half-written file left beside it.
     QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     left.removeAll(u"filler"_s);
-    QCOMPARE(left, QStringList {u"config.cfg"_s});
+    QCOMPARE(left, QStringList{u"config.cfg"_s});
 }
 
 void tst_files::damagedWatchList_data()
@@ -301,12 +301,12 @@ void tst_files::damagedWatchList_data()
 
     QTest::newRow("200 MB of zero bytes") << Shape::hole({}, 200 * MB, {}) << QStringList();
     QTest::newRow("a 100 MB line, then an entry")
-        << Shape::hole("LIST += Kira", 100 * MB, "\nLIST += Sam\n") << QStringList {u"Sam"_s};
+        << Shape::hole("LIST += Kira", 100 * MB, "\nLIST += Sam\n") << QStringList{u"Sam"_s};
     QTest::newRow("an entry, then 200 MB without a line feed")
-        << Shape::hole("LIST += Sam\nLIST += Kira", 200 * MB, {}) << QStringList {u"Sam"_s};
+        << Shape::hole("LIST += Sam\nLIST += Kira", 200 * MB, {}) << QStringList{u"Sam"_s};
     QTest::newRow("binary noise") << Shape::bytes(noise(4 * MB, 1)) << QStringList();
     QTest::newRow("binary noise around an entry")
-        << Shape::bytes(noise(MB, 2) + "\nLIST += Kira\n" + noise(MB, 3)) << QStringList {u"Kira"_s};
+        << Shape::bytes(noise(MB, 2) + "\nLIST += Kira\n" + noise(MB, 3)) << QStringList{u"Kira"_s};
     QTest::newRow("no line ends") << Shape::bytes(QByteArray("LIST += Sam\r").repeated(100000))
                                   << QStringList();
     QTest::newRow("a folder instead of a file") << Shape::special(Shape::Folder) << QStringList();

@@ -1,5 +1,5 @@
-#include "lookout.h"
 #include "harness.h"
+#include "lookout.h"
 #include "reference.h"
 
 #include <QFile>
@@ -24,12 +24,12 @@ namespace {
 struct Hostile
 {
     enum Kind {
-        Send,    // `bytes`, then an ordinary close
-        Flood,   // as Send, but more than the watcher believes of one report
-        Stream,  // `bytes`, then `repeat` over and over without end
-        Drip,    // `bytes` one at a time, 100 ms apart, round and round, never closed
-        Reset,   // `bytes`, then a reset instead of a close
-        Refuse,  // nobody listens for a while
+        Send, // `bytes`, then an ordinary close
+        Flood, // as Send, but more than the watcher believes of one report
+        Stream, // `bytes`, then `repeat` over and over without end
+        Drip, // `bytes` one at a time, 100 ms apart, round and round, never closed
+        Reset, // `bytes`, then a reset instead of a close
+        Refuse, // nobody listens for a while
     };
     Kind kind = Send;
     QByteArray bytes;
@@ -37,7 +37,10 @@ struct Hostile
 
     static Hostile send(const QByteArray &bytes) { return {Send, bytes, {}}; }
     static Hostile flood(const QByteArray &bytes) { return {Flood, bytes, {}}; }
-    static Hostile stream(const QByteArray &bytes, const QByteArray &repeat) { return {Stream, bytes, repeat}; }
+    static Hostile stream(const QByteArray &bytes, const QByteArray &repeat)
+    {
+        return {Stream, bytes, repeat};
+    }
     static Hostile drip(const QByteArray &bytes) { return {Drip, bytes, {}}; }
     static Hostile reset(const QByteArray &bytes) { return {Reset, bytes, {}}; }
     static Hostile refuse() { return {Refuse, {}, {}}; }
@@ -70,7 +73,9 @@ public:
     // `hostile` spoils connection number `spoiled` (from 1); the first
     // connection gets `first`, all later ones `then`.
     HostileLobby(const QByteArray &first, const Hostile &hostile, const QByteArray &then)
-        : m_first(first), m_hostile(hostile), m_then(then)
+        : m_first(first)
+        , m_hostile(hostile)
+        , m_then(then)
     {
         listen(QHostAddress::LocalHost, 0);
         connect(this, &QTcpServer::newConnection, this, &HostileLobby::answer);
@@ -111,7 +116,8 @@ private:
             socket->write(m_hostile.bytes);
             // Written as the watcher reads, a few blocks ahead: the flood is
             // never held whole, on either side.
-            QByteArray block = m_hostile.repeat.repeated(qMax<qsizetype>(1, 256 * 1024 / m_hostile.repeat.size()));
+            QByteArray block
+                = m_hostile.repeat.repeated(qMax<qsizetype>(1, 256 * 1024 / m_hostile.repeat.size()));
             auto sent = std::make_shared<qint64>(0);
             const auto more = [socket, block, sent] {
                 while (socket->bytesToWrite() < 1024 * 1024 && *sent < streamLimit) {
@@ -159,8 +165,9 @@ private:
 // Who is on, in the two good reports every case starts and ends with. Kira
 // moves between them, so the second one shows whether the watcher still
 // compares against the right poll.
-const QByteArray watchListFile = "LIST += Sam\nLIST += Kira\nLIST += [AB]\nLIST += <img src=x>\nLIST += <img/src=x>\n"
-                                 "LIST += &amp;\nLIST += <b>\n";
+const QByteArray watchListFile
+    = "LIST += Sam\nLIST += Kira\nLIST += [AB]\nLIST += <img src=x>\nLIST += <img/src=x>\n"
+      "LIST += &amp;\nLIST += <b>\n";
 const QByteArray before = "SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\tNobody\t[AB]Kira\n"
                           "SERVER 2; b Castle\nCLIENTS 1; Zed\n";
 const QByteArray after = "SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\tNobody\n"
@@ -257,7 +264,7 @@ QByteArray collidingReport(int count)
 QString namesIn(QString text)
 {
     for (const char *tag : {"<font color=#000000><b>", "<font color=#00aa00><b>", "<font color=#c0c0c0><b>",
-                            "</b> on ", "</b> left ", "<br/></font>"})
+             "</b> on ", "</b> left ", "<br/></font>"})
         text.remove(QLatin1String(tag));
     return text;
 }
@@ -299,7 +306,8 @@ void tst_hostile::hostileLobby_data()
     QByteArray crowd = "SERVER 3; c Lagoon\nCLIENTS 22; Zed";
     for (int i = 1; i <= 21; ++i)
         crowd += "\tPlayer" + QByteArray::number(i);
-    QTest::newRow("an endless stream of valid lines") << Hostile::stream({}, before + crowd + '\n') << noReport;
+    QTest::newRow("an endless stream of valid lines")
+        << Hostile::stream({}, before + crowd + '\n') << noReport;
     QTest::newRow("an endless stream of lines about nobody")
         << Hostile::stream({}, "SERVER 1; a Arena\nCLIENTS 2; Nobody\tNoone\n") << noReport;
     QTest::newRow("one byte every 100 ms, never closed") << Hostile::drip(after) << noReport;
@@ -316,22 +324,23 @@ void tst_hostile::hostileLobby_data()
     QTest::newRow("random binary data") << Hostile::send(random) << ifWhole(random);
     const QByteArray goodStart = before + randomBytes(1024 * 1024, 8);
     QTest::newRow("random binary data after a good start") << Hostile::send(goodStart) << ifWhole(goodStart);
-    QTest::newRow("random binary data ending after a whole line")
-        << Hostile::send(random.left(random.lastIndexOf('\n') + 1)) << random.left(random.lastIndexOf('\n') + 1);
+    QTest::newRow("random binary data ending after a whole line") << Hostile::send(
+        random.left(random.lastIndexOf('\n') + 1)) << random.left(random.lastIndexOf('\n') + 1);
 
     const QByteArray badUtf8 = before
-        + "SERVER 3; c Ca\xffstle\n"                 // fails: the players below stay on Arena
+        + "SERVER 3; c Ca\xffstle\n" // fails: the players below stay on Arena
           "CLIENTS 3; S\xc1\xa1m\tKi\xedra\tSa\xffm\n" // an overlong "a" is no "a"
-          "SERVER 4; d \xed\xa0\x80\n"               // a surrogate is no word
-          "CLIENTS 1; \xf4\x90\x80\x80Sam\n"         // past U+10FFFF
-          "CLIENTS 1; [A\xc2\x80" "B]Zed\n"          // a C1 control splits the tag
+          "SERVER 4; d \xed\xa0\x80\n" // a surrogate is no word
+          "CLIENTS 1; \xf4\x90\x80\x80Sam\n" // past U+10FFFF
+          "CLIENTS 1; [A\xc2\x80"
+          "B]Zed\n" // a C1 control splits the tag
           "SERVER 2; b Castle\nCLIENTS 1; Zed\n";
     QTest::newRow("invalid UTF-8") << Hostile::send(badUtf8) << before;
 
     const QByteArray nuls = "SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\tNobody\t[AB]Kira\n"
-                            "CLIENTS 1; Sam\0\n"_ba          // a NUL cuts the line: no line feed, no line
+                            "CLIENTS 1; Sam\0\n"_ba // a NUL cuts the line: no line feed, no line
                             "\0\0\0\0\n"_ba
-                            "SERVER 2; b Cas\0tle\n"_ba      // a failed server line
+                            "SERVER 2; b Cas\0tle\n"_ba // a failed server line
                             "CLIENTS 1; Kira\0\t[AB]Zed\n"_ba
                             "SERVER 2; b Castle\nCLIENTS 1; Zed\n\0"_ba;
     QTest::newRow("NUL bytes") << Hostile::send(nuls.left(nuls.size() - 1)) << before;
@@ -350,7 +359,8 @@ void tst_hostile::hostileLobby_data()
     QTest::newRow("a watched player seated on a server with a long name")
         << Hostile::flood(longServer) << noReport;
 
-    const QByteArray markup = before + "SERVER 3; c Lagoon\nCLIENTS 4; <img src=x>\t&amp;\t<b>\t<img/src=x>\n";
+    const QByteArray markup
+        = before + "SERVER 3; c Lagoon\nCLIENTS 4; <img src=x>\t&amp;\t<b>\t<img/src=x>\n";
     const QByteArray colliding = collidingReport(99990);
     QTest::newRow("names built to collide in an unseeded hash") << Hostile::send(colliding) << colliding;
 
@@ -405,12 +415,11 @@ void tst_hostile::hostileLobby()
         QSignalSpy errors(&watcher, &QAbstractSocket::errorOccurred);
         if (hostile.kind == Hostile::Refuse) {
             // Two refused polls, then the lobby is back on the same port.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                std::count_if(errors.cbegin(), errors.cend(),
-                              [](const QList<QVariant> &e) {
-                                  return e.at(0).value<QAbstractSocket::SocketError>()
-                                      == QAbstractSocket::ConnectionRefusedError;
-                              })
+            QTRY_VERIFY_WITH_TIMEOUT(std::count_if(errors.cbegin(), errors.cend(),
+                                         [](const QList<QVariant> &e) {
+                                             return e.at(0).value<QAbstractSocket::SocketError>()
+                                                 == QAbstractSocket::ConnectionRefusedError;
+                                         })
                     >= 2,
                 20000);
             QVERIFY(lobby.listen(QHostAddress::LocalHost, options.lobbyPort));
@@ -426,7 +435,8 @@ void tst_hostile::hostileLobby()
         QVERIFY2(cpu < cpuBoundSeconds, qPrintable(u"%1 s of CPU time"_s.arg(cpu)));
     const qint64 growth = memory.growth();
     if (!memoryIsJudged) {
-        qInfo("peak memory growth %.1f MB, not judged under AddressSanitizer", double(growth) / (1024 * 1024));
+        qInfo(
+            "peak memory growth %.1f MB, not judged under AddressSanitizer", double(growth) / (1024 * 1024));
     } else if (!peakKnown) {
         qWarning("no peak resident memory from /proc/self: the memory bound goes unchecked");
     } else {
@@ -454,7 +464,8 @@ void tst_hostile::hostileLobby()
     }
 
     for (const Told &t : std::as_const(told)) {
-        QVERIFY2(!namesIn(t.notice.text).contains(u'<'), qPrintable(u"markup from a name: "_s + t.notice.text));
+        QVERIFY2(
+            !namesIn(t.notice.text).contains(u'<'), qPrintable(u"markup from a name: "_s + t.notice.text));
     }
     QCOMPARE(told.size(), expected.size());
     for (qsizetype i = 0; i < told.size(); ++i) {

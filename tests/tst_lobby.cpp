@@ -178,14 +178,14 @@ void tst_lobby::demoListIsWhatTheLobbyWritesAndSeesChanges()
     const QString dump = m_dir.filePath(u"dump"_s);
     QProcess lobby;
     lobby.start(QStringLiteral(LOBBY_EXE),
-        { u"--simulate"_s, u"--write-list"_s, list, u"--dump"_s, dump, u"--count"_s, u"2"_s });
+        {u"--simulate"_s, u"--write-list"_s, list, u"--dump"_s, dump, u"--count"_s, u"2"_s});
     QTRY_COMPARE_WITH_TIMEOUT(lobby.state(), QProcess::NotRunning, 20000);
     QCOMPARE(lobby.exitCode(), 0);
     const QByteArray demo = readFile(QStringLiteral(DEMO_LIST));
     QCOMPARE(readFile(list), demo);
 
     LobbySimulation simulation;
-    QCOMPARE(QDir(dump).entryList(QDir::Files), (QStringList { u"report-0001.txt"_s, u"report-0002.txt"_s }));
+    QCOMPARE(QDir(dump).entryList(QDir::Files), (QStringList{u"report-0001.txt"_s, u"report-0002.txt"_s}));
     QCOMPARE(readFile(dump + u"/report-0001.txt"_s), simulation.report());
     const QSet<QString> first = caught(demo, readReport(simulation.report()));
     QVERIFY(!first.isEmpty());
@@ -226,14 +226,14 @@ void tst_lobby::serverSendsEachReportWhole_data()
         polls.append(simulation.report());
 
     const QString reports = m_dir.filePath(u"reports"_s);
-    const QStringList simulate { u"--simulate"_s, u"--seed"_s, u"5"_s, u"--servers"_s, u"4"_s, u"--players"_s,
-        u"30"_s };
-    const QList<QByteArray> inOrder { first, middle, last, last, last };
+    const QStringList simulate{
+        u"--simulate"_s, u"--seed"_s, u"5"_s, u"--servers"_s, u"4"_s, u"--players"_s, u"30"_s};
+    const QList<QByteArray> inOrder{first, middle, last, last, last};
     QTest::newRow("files in name order, the last again and again")
-        << QStringList { u"--reports"_s, reports } << inOrder;
-    QTest::newRow("a folder on its own") << QStringList { reports } << inOrder;
+        << QStringList{u"--reports"_s, reports} << inOrder;
+    QTest::newRow("a folder on its own") << QStringList{reports} << inOrder;
     QTest::newRow("tens of megabytes arrive whole")
-        << QStringList { u"--reports"_s, m_dir.filePath(u"large"_s) } << QList<QByteArray> { big, big };
+        << QStringList{u"--reports"_s, m_dir.filePath(u"large"_s)} << QList<QByteArray>{big, big};
     QTest::newRow("the simulation, one poll later each time") << simulate << polls;
 }
 
@@ -245,7 +245,7 @@ void tst_lobby::serverSendsEachReportWhole()
     QProcess lobby;
     QByteArray log;
     connect(&lobby, &QProcess::readyReadStandardError, this, [&] { log += lobby.readAllStandardError(); });
-    lobby.start(QStringLiteral(LOBBY_EXE), arguments + QStringList { u"--port"_s, u"0"_s });
+    lobby.start(QStringLiteral(LOBBY_EXE), arguments + QStringList{u"--port"_s, u"0"_s});
     QTRY_VERIFY_WITH_TIMEOUT(lobby.canReadLine(), 20000);
     const QByteArray banner = lobby.readLine();
     QVERIFY2(banner.startsWith("lookout-lobby listening on 127.0.0.1:"), banner.constData());
@@ -263,14 +263,14 @@ void tst_lobby::badOptionsExitWithTwo_data()
     QTest::addColumn<QStringList>("arguments");
 
     const QString folder = m_dir.path();
-    QTest::newRow("an unknown option") << QStringList { u"--simulate"_s, u"--bogus"_s };
-    QTest::newRow("nothing to serve") << QStringList {};
-    QTest::newRow("a folder and the simulation") << QStringList { u"--simulate"_s, folder };
-    QTest::newRow("a folder that is not there") << QStringList { folder + u"/missing"_s };
-    QTest::newRow("a port past 65535") << QStringList { u"--simulate"_s, u"--port"_s, u"65536"_s };
-    QTest::newRow("an IPv6 address") << QStringList { u"--simulate"_s, u"--address"_s, u"::1"_s };
-    QTest::newRow("churn above one") << QStringList { u"--simulate"_s, u"--churn"_s, u"1.5"_s };
-    QTest::newRow("a seed without --simulate") << QStringList { folder, u"--seed"_s, u"3"_s };
+    QTest::newRow("an unknown option") << QStringList{u"--simulate"_s, u"--bogus"_s};
+    QTest::newRow("nothing to serve") << QStringList{};
+    QTest::newRow("a folder and the simulation") << QStringList{u"--simulate"_s, folder};
+    QTest::newRow("a folder that is not there") << QStringList{folder + u"/missing"_s};
+    QTest::newRow("a port past 65535") << QStringList{u"--simulate"_s, u"--port"_s, u"65536"_s};
+    QTest::newRow("an IPv6 address") << QStringList{u"--simulate"_s, u"--address"_s, u"::1"_s};
+    QTest::newRow("churn above one") << QStringList{u"--simulate"_s, u"--churn"_s, u"1.5"_s};
+    QTest::newRow("a seed without --simulate") << QStringList{folder, u"--seed"_s, u"3"_s};
 }
 
 void tst_lobby::badOptionsExitWithTwo()
@@ -280,7 +280,7 @@ void tst_lobby::badOptionsExitWithTwo()
     // A free port first, so that a row that wrongly starts cannot take the
     // lobby's own; a row's own --port comes later and wins.
     QProcess lobby;
-    lobby.start(QStringLiteral(LOBBY_EXE), QStringList { u"--port"_s, u"0"_s } + arguments);
+    lobby.start(QStringLiteral(LOBBY_EXE), QStringList{u"--port"_s, u"0"_s} + arguments);
     QTRY_COMPARE_WITH_TIMEOUT(lobby.state(), QProcess::NotRunning, 20000);
     QCOMPARE(lobby.exitCode(), 2);
     QVERIFY(lobby.readAllStandardError().startsWith("lookout-lobby: "));

@@ -36,7 +36,8 @@ void tst_pollcycle::init()
     list.write("LIST += Sam\nLIST += Kira\n");
 }
 
-WatcherOptions tst_pollcycle::optionsFor(const LobbyStub &lobby, int nextPollDelay, int fallbackInterval) const
+WatcherOptions tst_pollcycle::optionsFor(
+    const LobbyStub &lobby, int nextPollDelay, int fallbackInterval) const
 {
     WatcherOptions options;
     options.lobbyAddress = QHostAddress::LocalHost;
@@ -50,7 +51,8 @@ WatcherOptions tst_pollcycle::optionsFor(const LobbyStub &lobby, int nextPollDel
 void tst_pollcycle::defaultsAreTheProgramsOwn()
 {
     const WatcherOptions options;
-    QCOMPARE(options.lobbyAddress, QHostAddress(QStringLiteral(LOOKOUT_LOBBY_ADDRESS))); // as the build was configured
+    QCOMPARE(options.lobbyAddress,
+        QHostAddress(QStringLiteral(LOOKOUT_LOBBY_ADDRESS))); // as the build was configured
     QCOMPARE(options.lobbyPort, 22000);
     QCOMPARE(options.nextPollDelay, 60000);
     QCOMPARE(options.fallbackInterval, 150000);
@@ -90,10 +92,10 @@ void tst_pollcycle::answeredPollsFollowOneAnother()
 
     QCOMPARE(important.count(), 3);
     QCOMPARE(important.at(1).at(0).toString(),
-             u"<font color=#000000><b>Sam</b> on Arena<br/></font><font color=#00aa00><b>Kira</b> on Arena<br/></font>"_s);
+        u"<font color=#000000><b>Sam</b> on Arena<br/></font><font color=#00aa00><b>Kira</b> on Arena<br/></font>"_s);
     QCOMPARE(important.at(2).at(0).toString(),
-             u"<font color=#00aa00><b>Kira</b> on Castle<br/></font>"
-             u"<font color=#c0c0c0><b>Sam</b> left Arena<br/></font><font color=#c0c0c0><b>Kira</b> left Arena<br/></font>"_s);
+        u"<font color=#00aa00><b>Kira</b> on Castle<br/></font>"
+        u"<font color=#c0c0c0><b>Sam</b> left Arena<br/></font><font color=#c0c0c0><b>Kira</b> left Arena<br/></font>"_s);
     QCOMPARE(ordinary.count(), 0); // the last answer repeats: nothing changes after it
 }
 

@@ -71,13 +71,13 @@ void tst_presence::compare_data()
     const QStringList both{u"Sam Arena"_s, u"Kira Dust_2"_s};
 
     QTest::newRow("first poll with players: all arrive")
-        << both << QStringList() << int(Notice::Important) << arrival(u"Sam"_s, u"Arena"_s) + arrival(u"Kira"_s, u"Dust_2"_s);
+        << both << QStringList() << int(Notice::Important)
+        << arrival(u"Sam"_s, u"Arena"_s) + arrival(u"Kira"_s, u"Dust_2"_s);
     QTest::newRow("first poll without players: nothing")
         << QStringList() << QStringList() << int(Notice::None) << QString();
     QTest::newRow("same entries, same order: nothing") << both << both << int(Notice::None) << QString();
-    QTest::newRow("same entries, other order: stay lines")
-        << QStringList{both[1], both[0]} << both << int(Notice::Info)
-        << stay(u"Kira"_s, u"Dust_2"_s) + stay(u"Sam"_s, u"Arena"_s);
+    QTest::newRow("same entries, other order: stay lines") << QStringList{both[1],
+        both[0]} << both << int(Notice::Info) << stay(u"Kira"_s, u"Dust_2"_s) + stay(u"Sam"_s, u"Arena"_s);
     QTest::newRow("one leaves") << QStringList{both[0]} << both << int(Notice::Info)
                                 << stay(u"Sam"_s, u"Arena"_s) + departure(u"Kira"_s, u"Dust_2"_s);
     QTest::newRow("everyone leaves") << QStringList() << both << int(Notice::Info)

@@ -1,5 +1,5 @@
-#include "lookout.h"
 #include "harness.h"
+#include "lookout.h"
 #include "reference.h"
 #include "simulation.h"
 
@@ -21,7 +21,8 @@ namespace {
 class SimulatedLobby : public QTcpServer
 {
 public:
-    explicit SimulatedLobby(LobbySimulation &simulation) : m_simulation(simulation)
+    explicit SimulatedLobby(LobbySimulation &simulation)
+        : m_simulation(simulation)
     {
         listen(QHostAddress::LocalHost, 0);
         connect(this, &QTcpServer::newConnection, this, &SimulatedLobby::answer);
@@ -136,12 +137,17 @@ void tst_soak::everyPollAgainstTheSimulation()
             if (told)
                 fault(lobby.connections, u"a second notice"_s);
             else if (kind != expected.kind || text != expected.text)
-                fault(lobby.connections, u"told %1 %2, expected %3 %4"_s.arg(int(kind)).arg(text).arg(int(expected.kind)).arg(expected.text));
+                fault(lobby.connections,
+                    u"told %1 %2, expected %3 %4"_s.arg(int(kind))
+                        .arg(text)
+                        .arg(int(expected.kind))
+                        .arg(expected.text));
             told = true;
         };
-        connect(&watcher, &lookOut::newInfo, this, [&](const QString &text) { check(reference::Notice::Info, text); });
+        connect(&watcher, &lookOut::newInfo, this,
+            [&](const QString &text) { check(reference::Notice::Info, text); });
         connect(&watcher, &lookOut::newImportantInfo, this,
-                [&](const QString &text) { check(reference::Notice::Important, text); });
+            [&](const QString &text) { check(reference::Notice::Important, text); });
         // Not QTRY_VERIFY: it sleeps 10 ms between its looks, longer than a poll takes.
         QEventLoop loop;
         lobby.done = [&] {
@@ -155,7 +161,7 @@ void tst_soak::everyPollAgainstTheSimulation()
     const double seconds = clock.elapsed() / 1000.0;
 
     qInfo("%d polls in %.1f s (%.2f ms a poll): %d important and %d ordinary notices", finished, seconds,
-          seconds * 1000 / finished, important, ordinary);
+        seconds * 1000 / finished, important, ordinary);
     QVERIFY2(wrong == 0, qPrintable(u"%1 wrong polls, first: "_s.arg(wrong) + firstWrong.join(u"; "_s)));
     // A run in which nothing happens proves little.
     QVERIFY(important > polls / 100);
@@ -163,7 +169,7 @@ void tst_soak::everyPollAgainstTheSimulation()
 
     const qint64 growth = memoryAtEnd - memoryAtSettled;
     qInfo("resident memory %.1f MB after poll %d, %+.3f MB by poll %d", memoryAtSettled / 1048576.0, settled,
-          growth / 1048576.0, polls);
+        growth / 1048576.0, polls);
     if (!memoryIsJudged) {
         qInfo("resident memory is not judged under AddressSanitizer");
         return;

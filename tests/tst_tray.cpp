@@ -151,18 +151,18 @@ void tst_tray::meta_data()
     QTest::addColumn<QStringList>("methods");
 
     QTest::newRow("watcher") << &lookOut::staticMetaObject << u"lookOut"_s
-                             << QStringList {u"newInfo(QString)"_s, u"newImportantInfo(QString)"_s,
+                             << QStringList{u"newInfo(QString)"_s, u"newImportantInfo(QString)"_s,
                                     u"parseConfig()"_s, u"parseConfigLine(QString)"_s, u"connectToLobby()"_s,
                                     u"analizeInfo()"_s, u"processPackage()"_s, u"isIntresting(QString)"_s};
     QTest::newRow("tray") << &iTray::staticMetaObject << u"iTray"_s
-                          << QStringList {u"addToAutorun()"_s, u"removeFromAutorun()"_s, u"ifInAutorun()"_s,
+                          << QStringList{u"addToAutorun()"_s, u"removeFromAutorun()"_s, u"ifInAutorun()"_s,
                                  u"parseClick(QSystemTrayIcon::ActivationReason)"_s, u"parseConfig()"_s,
                                  u"parseConfigLine(QString)"_s, u"saveConfig()"_s, u"createMenu()"_s,
                                  u"about()"_s, u"triggerAutorun(bool)"_s, u"triggerSound(bool)"_s,
                                  u"triggerShow(bool)"_s, u"quit()"_s, u"newImportantInfo(QString)"_s,
                                  u"newInfo(QString)"_s, u"setShowFlag(bool)"_s, u"setNormalIcon(bool)"_s};
     QTest::newRow("bubble") << &iBubble::staticMetaObject << u"iBubble"_s
-                            << QStringList {
+                            << QStringList{
                                    u"visibleState(bool)"_s, u"showMessage(QString)"_s, u"hideMessage()"_s};
 }
 
@@ -192,7 +192,7 @@ void tst_tray::menu()
                 ? u"--"_s
                 : a->text() + (a->isCheckable() ? (a->isChecked() ? u" [x]"_s : u" [ ]"_s) : QString()));
     QCOMPARE(entries,
-        (QStringList {u"About"_s, u"Auto show [ ]"_s, u"Sound [x]"_s, u"Autorun [ ]"_s, u"--"_s, u"Quit"_s}));
+        (QStringList{u"About"_s, u"Auto show [ ]"_s, u"Sound [x]"_s, u"Autorun [ ]"_s, u"--"_s, u"Quit"_s}));
     QVERIFY(!action(u"About"_s)->icon().isNull());
     QVERIFY(!action(u"Quit"_s)->icon().isNull());
     QCOMPARE(m_tray->toolTip(), u"Lookout 1.2"_s);

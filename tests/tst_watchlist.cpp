@@ -69,7 +69,8 @@ void tst_watchlist::listFile_data()
         << "LIST += \xd0\x94\xd0\xb8\xd0\xbc\xd0\xb0\n"_ba << u"\u0414\u0418\u041c\u0410"_s << true;
     QTest::newRow("a line that is not valid UTF-8 is Latin-1, beside one that is")
         << "LIST += Zo\xc3\xab\nLIST += Jos\xc3\n"_ba << u"Jos\u00c3"_s << true;
-    QTest::newRow("a byte-order mark at the start is skipped") << "\xef\xbb\xbfLIST += Sam\n"_ba << u"Sam"_s << true;
+    QTest::newRow("a byte-order mark at the start is skipped")
+        << "\xef\xbb\xbfLIST += Sam\n"_ba << u"Sam"_s << true;
     QTest::newRow("... anywhere else it is part of the line")
         << "LIST += Kira\n\xef\xbb\xbfLIST += Sam\n"_ba << u"Sam"_s << false;
     QTest::newRow("a line past the length bound is dropped, the next one read")

@@ -54,7 +54,7 @@ QIcon iTray::trayIcon(LoadedIcon &loaded, const char *name) const
     const QDateTime modified = info.lastModified();
     const qint64 size = info.exists() ? info.size() : -1;
     if (loaded.size != size || loaded.modified != modified || loaded.icon.isNull())
-        loaded = LoadedIcon {QIcon(info.filePath()), modified, size};
+        loaded = LoadedIcon{QIcon(info.filePath()), modified, size};
     return loaded.icon;
 }
 
@@ -90,7 +90,7 @@ void iTray::parseConfig()
 
 void iTray::parseConfigLine(const QString &line)
 {
-    settings::Values values {playSound, autoShow, showTime};
+    settings::Values values{playSound, autoShow, showTime};
     settings::applyLine(values, line);
     playSound = values.playSound;
     autoShow = values.autoShow;

@@ -24,16 +24,8 @@ char32_t foldedAt(const char16_t *s, qsizetype i)
 
 struct BySecond
 {
-    template <typename Tag>
-    bool operator()(const Tag &tag, char32_t c) const
-    {
-        return tag.second < c;
-    }
-    template <typename Tag>
-    bool operator()(char32_t c, const Tag &tag) const
-    {
-        return c < tag.second;
-    }
+    template <typename Tag> bool operator()(const Tag &tag, char32_t c) const { return tag.second < c; }
+    template <typename Tag> bool operator()(char32_t c, const Tag &tag) const { return c < tag.second; }
 };
 
 } // namespace
@@ -65,7 +57,8 @@ bool TagSearch::foundIn(QStringView name) const
     for (qsizetype at = 0; size - at >= 3; ++at) {
         if (s[at] != u'[')
             continue;
-        const auto [first, last] = std::equal_range(m_tags.begin(), m_tags.end(), foldedAt(s, at + 1), BySecond());
+        const auto [first, last]
+            = std::equal_range(m_tags.begin(), m_tags.end(), foldedAt(s, at + 1), BySecond());
         for (auto tag = first; tag != last; ++tag) {
             if (tag->length > size - at)
                 break; // sorted by length within the same second unit

@@ -57,7 +57,7 @@ class TagSearch final
 {
 public:
     void add(QStringView tag); // a clan tag: "[", at least one unit, "]"
-    void prepare();            // after the last add()
+    void prepare(); // after the last add()
     bool isEmpty() const { return m_tags.empty(); }
     bool foundIn(QStringView name) const;
 
@@ -65,7 +65,7 @@ private:
     struct Tag
     {
         char32_t second; // the folded unit after the "[", the key the tags are sorted by
-        quint32 offset;  // into m_folded
+        quint32 offset; // into m_folded
         quint32 length;
     };
     std::vector<char32_t> m_folded; // every tag's units, case-folded

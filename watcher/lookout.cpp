@@ -51,7 +51,7 @@ bool resetByPeer(qintptr socket)
 lookOut::lookOut(QObject *, const WatcherOptions &options)
     : QTcpSocket(nullptr)
     , listFile((options.folder.isEmpty() ? QCoreApplication::applicationDirPath() : options.folder)
-               + u"/list.cfg"_s)
+          + u"/list.cfg"_s)
     , m_options(options)
 {
     // Bounds what the socket itself buffers between two reads of ours.
@@ -82,8 +82,8 @@ void lookOut::parseConfig()
 {
     if (!lines::openRegularFile(listFile))
         return;
-    lines::forEachFileLine(listFile, [this](const QString &line) { parseConfigLine(line); },
-                           lines::FileText::Utf8OrLatin1);
+    lines::forEachFileLine(
+        listFile, [this](const QString &line) { parseConfigLine(line); }, lines::FileText::Utf8OrLatin1);
     listFile.close();
 }
 

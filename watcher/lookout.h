@@ -18,9 +18,9 @@ struct WatcherOptions
 {
     QHostAddress lobbyAddress = defaultLobbyAddress();
     quint16 lobbyPort = 22000;
-    int nextPollDelay = 60000;     // ms from the end of a poll to the next one
+    int nextPollDelay = 60000; // ms from the end of a poll to the next one
     int fallbackInterval = 150000; // ms without a finished poll before trying again
-    QString folder;                // holds list.cfg; empty means the executable's folder
+    QString folder; // holds list.cfg; empty means the executable's folder
 
     static QHostAddress defaultLobbyAddress();
 };
@@ -73,6 +73,6 @@ private:
     watchlist::Matcher m_matcher;
     qsizetype m_matcherEntries = -1; // how much of watchList m_matcher was built from
     report::PollReader m_poll;
-    QByteArray m_traces;       // of the bytes just read, kept to spare an allocation per read
+    QByteArray m_traces; // of the bytes just read, kept to spare an allocation per read
     bool m_abandoning = false; // the connection being closed carries no report
 };

@@ -81,14 +81,14 @@ QChar *putEscaped(QChar *out, QStringView s)
 void appendLine(QString &text, LineKind kind, const Split &who)
 {
     const QStringView open = kind == LineKind::Stay ? u"<font color=#000000><b>"
-        : kind == LineKind::Arrival                  ? u"<font color=#00aa00><b>"
-                                                     : u"<font color=#c0c0c0><b>";
+        : kind == LineKind::Arrival                 ? u"<font color=#00aa00><b>"
+                                                    : u"<font color=#c0c0c0><b>";
     const QStringView middle = kind == LineKind::Departure ? u"</b> left " : u"</b> on ";
     const QStringView close = u"<br/></font>";
     // One resize and a straight copy: a notice can run to many thousand lines.
     const qsizetype at = text.size();
-    text.resize(at + open.size() + escapedSize(who.player) + middle.size() + escapedSize(who.server)
-                + close.size());
+    text.resize(
+        at + open.size() + escapedSize(who.player) + middle.size() + escapedSize(who.server) + close.size());
     QChar *out = text.data() + at;
     out = put(out, open);
     out = putEscaped(out, who.player);
@@ -123,8 +123,7 @@ public:
 
     // The slot that holds what `sameAs` recognises by its position, or the
     // free slot where it belongs.
-    template <typename Same>
-    Slot &find(size_t hash, Same &&sameAs)
+    template <typename Same> Slot &find(size_t hash, Same &&sameAs)
     {
         for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
             Slot &slot = m_slots[i];
@@ -220,8 +219,8 @@ Notice compare(const QStringList &now, const QStringList &before)
         }
         const QString &e = now.at(i);
         const Keyed &k = nowKeyed[size_t(i)];
-        PositionTable::Slot &at =
-            nowSplitAt.find(k.whoHash, [&](qsizetype j) { return nowKeyed[size_t(j)].who == k.who; });
+        PositionTable::Slot &at
+            = nowSplitAt.find(k.whoHash, [&](qsizetype j) { return nowKeyed[size_t(j)].who == k.who; });
         if (at.position < 0)
             at = {quint32(k.whoHash), qint32(i), 1};
         const int equal = beforeCount.find(k.hash, [&](qsizetype j) { return before.at(j) == e; }).count;
@@ -237,7 +236,8 @@ Notice compare(const QStringList &now, const QStringList &before)
         if (i + ahead < beforeKeyed.size())
             nowSplitAt.prefetch(beforeKeyed[i + ahead].whoHash);
         const Keyed &k = beforeKeyed[i];
-        if (nowSplitAt.find(k.whoHash, [&](qsizetype j) { return nowKeyed[size_t(j)].who == k.who; }).position < 0)
+        if (nowSplitAt.find(k.whoHash, [&](qsizetype j) { return nowKeyed[size_t(j)].who == k.who; }).position
+            < 0)
             appendLine(notice.text, LineKind::Departure, k.who);
     }
 

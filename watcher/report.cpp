@@ -10,8 +10,7 @@ namespace {
 
 // Advances `i` past a run of characters for which `inClass` holds and tells
 // whether the run had at least one.
-template <typename Class>
-bool skipRun(QStringView line, qsizetype &i, Class inClass)
+template <typename Class> bool skipRun(QStringView line, qsizetype &i, Class inClass)
 {
     const qsizetype start = i;
     while (i < line.size() && inClass(line[i]))
@@ -84,7 +83,7 @@ void Reader::newReport()
 }
 
 bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QString &server,
-                      QStringList &entries, QByteArray &traces)
+    QStringList &entries, QByteArray &traces)
 {
     // Both kinds of line start with an ASCII keyword, so every other line is
     // passed over without being decoded.
@@ -129,7 +128,7 @@ void PollReader::start()
 }
 
 void PollReader::read(QByteArrayView bytes, const watchlist::Matcher &watched, QString &server,
-                      QStringList &entries, QByteArray &traces)
+    QStringList &entries, QByteArray &traces)
 {
     if (pastBound())
         return;

@@ -51,8 +51,7 @@ inline qsizetype nextTab(QStringView list, qsizetype from)
     return -1;
 }
 
-template <typename Sink>
-void forEachPlayer(QStringView list, Sink &&name)
+template <typename Sink> void forEachPlayer(QStringView list, Sink &&name)
 {
     // The list is read as if it had a tab before and after it; positions are
     // the list's own, so the tab before it stands at -1 and the one after at size.
@@ -89,7 +88,7 @@ public:
     // other character) to `traces`. Other lines change nothing. Tells whether
     // the line was a server or a clients line.
     bool readLine(QByteArrayView line, const watchlist::Matcher &watched, QString &server,
-                  QStringList &entries, QByteArray &traces);
+        QStringList &entries, QByteArray &traces);
 
     // Bounds on the watched seats of one report, ten times what a huge lobby
     // with a watch list of clan tags shows. A report past them is not
@@ -119,9 +118,9 @@ public:
     // before: the others carry evidence that the lobby did not say all it
     // had, and comparing them would tell the user that players left.
     enum class Verdict {
-        Report,    // closed in order after whole lines, whatever they held, even nothing
-        CutOff,    // closed in the middle of a line
-        Reset,     // reset by the lobby rather than closed
+        Report, // closed in order after whole lines, whatever they held, even nothing
+        CutOff, // closed in the middle of a line
+        Reset, // reset by the lobby rather than closed
         PastBound, // longer than maxReportSize, or past Reader's bounds on watched seats
     };
 
@@ -135,7 +134,7 @@ public:
     // each watched player of a clients line, a presence entry is appended to
     // `entries` and a trace line to `traces`. Reads nothing once past a bound.
     void read(QByteArrayView bytes, const watchlist::Matcher &watched, QString &server, QStringList &entries,
-              QByteArray &traces);
+        QByteArray &traces);
     // The lobby reset the connection, as the caller learnt from the socket.
     void lobbyReset() { m_reset = true; }
     bool pastBound() const { return m_received > maxReportSize || m_reader.overflowed(); }

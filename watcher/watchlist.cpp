@@ -4,7 +4,6 @@
 
 #include <QVarLengthArray>
 
-
 namespace watchlist {
 
 using namespace Qt::StringLiterals;

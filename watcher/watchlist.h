@@ -53,12 +53,12 @@ private:
     fastpath::TagSearch m_tags;
     struct Slot
     {
-        size_t hash;   // of the entry, so that strings are compared only on a likely hit
+        size_t hash; // of the entry, so that strings are compared only on a likely hit
         quint32 entry; // 1 + its index in m_lowered; 0 for a free slot
     };
 
     fastpath::EntrySketch m_sketch; // of the plain entries
-    QStringList m_lowered;     // the plain entries, lower-cased
+    QStringList m_lowered; // the plain entries, lower-cased
     std::vector<Slot> m_plain; // open addressing, linear probing, at most half full
     size_t m_mask = 0;
     const lines::HashKey *m_key = &lines::hashKey();
