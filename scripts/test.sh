@@ -2,8 +2,8 @@
 # Installs what the tests need and runs everything CI runs, in three stages:
 # the whole suite built with AddressSanitizer and UBSan, a short run of each
 # fuzzer, then the whole suite as CI builds it (optimised, warnings are
-# errors, benchmarks too). About 13 minutes on two cores from a fresh clone,
-# 9 once built.
+# errors, benchmarks too). About 12 minutes on two cores from a fresh clone
+# once the packages are installed.
 #
 # A stage that fails does not stop the next. At the end every stage's
 # summary is printed again, the ci stage's ctest summary last, and the
