@@ -1,6 +1,6 @@
 #include "presence.h"
 
-#include "lines.h"
+#include "keyedhash.h"
 
 #include <algorithm>
 #include <vector>
@@ -158,15 +158,15 @@ struct Keyed
     size_t whoHash = 0;
 };
 
-Keyed keyed(const QString &e, const lines::HashKey &key)
+Keyed keyed(const QString &e, const keyedhash::Key &key)
 {
-    Keyed k{split(e), lines::textHash(e, key), 0};
+    Keyed k{split(e), keyedhash::hash(e, key), 0};
     if (k.who.player.isEmpty())
         k.whoHash = 0;
     else if (e.at(k.who.player.size()) == u' ')
         k.whoHash = k.hash;
     else
-        k.whoHash = lines::textHash(entry(k.who.player, k.who.server), key);
+        k.whoHash = keyedhash::hash(entry(k.who.player, k.who.server), key);
     return k;
 }
 
@@ -180,7 +180,7 @@ Notice compare(const QStringList &now, const QStringList &before)
     if (now == before)
         return notice;
     bool arrived = false;
-    const lines::HashKey &key = lines::hashKey();
+    const keyedhash::Key &key = keyedhash::processKey();
 
     // The hashes first, in one pass down each list, so that the lookups
     // after it can ask for their slots a few entries ahead: with a hundred

@@ -65,7 +65,7 @@ Matcher::Matcher(const QStringList &entries)
     m_mask = capacity - 1;
     for (qsizetype e = 0; e < m_lowered.size(); ++e) {
         const QString &lowered = m_lowered.at(e);
-        const size_t hash = lines::textHash(lowered, *m_key);
+        const size_t hash = keyedhash::hash(lowered, *m_key);
         if (contains(lowered, hash))
             continue;
         m_sketch.add(lowered);
@@ -119,7 +119,7 @@ bool Matcher::isEntry(QStringView lowered) const
 {
     if (!m_sketch.mayHold(lowered))
         return false;
-    return contains(lowered, lines::textHash(lowered, *m_key));
+    return contains(lowered, keyedhash::hash(lowered, *m_key));
 }
 
 bool Matcher::contains(QStringView lowered, size_t hash) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fastpath.h"
+#include "keyedhash.h"
 #include "lines.h"
 
 #include <QString>
@@ -61,7 +62,7 @@ private:
     QStringList m_lowered; // the plain entries, lower-cased
     std::vector<Slot> m_plain; // open addressing, linear probing, at most half full
     size_t m_mask = 0;
-    const lines::HashKey *m_key = &lines::hashKey();
+    const keyedhash::Key *m_key = &keyedhash::processKey();
 };
 
 } // namespace watchlist
