@@ -158,6 +158,17 @@ start_lobby() {
     done
 }
 
+# prepare_session SESSION: the program in SESSION/app, watching Sam with a
+# bubble that stays until activated, and one report in SESSION/reports that
+# seats him; all of it owned by nobody when the session runs as nobody.
+prepare_session() {
+    install_program "$build" "$1/app"
+    printf 'LIST += Sam\n' >"$1/app/list.cfg"
+    printf 'SHOW_TIME = -1\n' >"$1/app/config.cfg"
+    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\tNobody\n' >"$1/reports/1.txt"
+    if [ "$(id -u)" -eq 0 ]; then chown -R nobody "$1"; fi
+}
+
 # coloured_box PNG: "X Y WIDTH HEIGHT" of the strongly coloured pixels of a
 # picture of part of the screen (a panel's greys and whites are not), in the
 # screen's coordinates; nothing when there are none. Lookout's icon is blue.

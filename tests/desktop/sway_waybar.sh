@@ -50,11 +50,7 @@ cat >"$session/config/waybar/config" <<EOF
 EOF
 
 app="$session/app"
-install_program "$build" "$app"
-printf 'LIST += Sam\n' >"$app/list.cfg"
-printf 'SHOW_TIME = -1\n' >"$app/config.cfg" # the bubble stays until activated
-printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\tNobody\n' >"$session/reports/1.txt"
-[ "$(id -u)" -eq 0 ] && chown -R nobody "$session"
+prepare_session "$session"
 
 session_env=(env HOME="$session" XDG_RUNTIME_DIR="$session/runtime" XDG_CONFIG_HOME="$session/config"
     DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" PULSE_SERVER="unix:$work/no-pulse")
