@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds a static, minimal Qt for 64-bit Windows (win32-g++, MinGW-w64) from
+# Debian's own qt6-base source, and installs it into a cache folder outside the
+# clone, keyed by the source version:
+#   ${XDG_CACHE_HOME:-~/.cache}/lookout/qt-<version>-win64
+# Idempotent: a complete install (its .complete stamp is written last) is
+# reused at once; an interrupted build goes on where it stopped.
+# Prints the prefix on its last line. Needs: scripts/install-deps.sh windows.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/lookout"
+
+version=$(apt-get source --print-uris qt6-base 2>/dev/null | sed -n "s/^'[^']*' qt6-base_\([^ ]*\)\.dsc .*/\1/p")
+if [ -z "$version" ]; then
+    echo "qt-windows: apt-get source knows no qt6-base: run scripts/install-deps.sh windows" >&2
+    exit 1
+fi
+prefix="$cache/qt-$version-win64"
+if [ -f "$prefix/.complete" ]; then
+    echo "qt-windows: reusing $prefix"
+    echo "$prefix"
+    exit 0
+fi
+
+# Everything Lookout needs (Core, Gui, Widgets, Network, the windows platform
+# plugin) and nothing else. Fonts through GDI: in Qt 6.4 direct2d off with
+# directwrite3 on fails at the program's link. Debian's source has no
+# 3rdparty/wintab, hence no tablet events.
+flags=(
+    -xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32-
+    -qt-host-path /usr -prefix "$prefix"
+    -static -static-runtime -release -opensource -confirm-license
+    -nomake examples -nomake tests
+    -no-opengl -no-dbus -no-icu -no-freetype -no-harfbuzz -no-fontconfig
+    -no-feature-sql -no-feature-printsupport -no-feature-testlib
+    -no-feature-concurrent -no-feature-xml -no-feature-ssl
+    -no-feature-tabletevent -no-feature-direct2d -no-feature-directwrite
+    -no-feature-directwrite3
+    -qt-zlib -qt-pcre -qt-libpng -no-libjpeg
+)
+work="$cache/work-$version"
+# A -no-feature-... given to an existing build folder is silently ignored: the
+# folder is keyed by the flags too, so a changed list starts afresh.
+key=$(printf '%s\n' "${flags[@]}" | sha256sum | cut -c1-12)
+build="$work/build-$key"
+mkdir -p "$work"
+cd "$work"
+
+start=$SECONDS
+if [ ! -d "$work/src" ]; then
+    rm -rf "$work/fetch" && mkdir "$work/fetch"
+    (cd "$work/fetch" && apt-get source qt6-base="$version")
+    mv "$work/fetch/$(cd "$work/fetch" && ls -d qt6-base-*/ | head -n 1)" "$work/src"
+    rm -rf "$work/fetch"
+fi
+# A toolchain file of the cache's own, so that the installed Qt names no path
+# inside whichever clone built it.
+cp "$here/../cmake/mingw-w64.cmake" "$work/mingw-w64.cmake"
+
+jobs=${LOOKOUT_QT_JOBS:-$(nproc)}
+if [ ! -f "$build/build.ninja" ]; then
+    rm -rf "$build" && mkdir -p "$build"
+    (cd "$build" && "$work/src/configure" "${flags[@]}" -- -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$work/mingw-w64.cmake" -DLOOKOUT_BUILDING_QT=ON \
+        -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(gcc -print-multiarch)/cmake")
+fi
+nice -n 10 cmake --build "$build" --parallel "$jobs"
+rm -rf "$prefix"
+cmake --install "$build"
+cp "$work/mingw-w64.cmake" "$prefix/"
+echo "$version built in $((SECONDS - start)) s on $(nproc) cores" >"$prefix/.complete"
+echo "qt-windows: built $prefix in $((SECONDS - start)) s"
+echo "$prefix"
