@@ -5,15 +5,14 @@
 #include "ibubble.h"
 #include "lines.h"
 #include "settings.h"
+#include "sound.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSoundEffect>
 #include <QTimer>
-#include <QUrl>
 
 #include <iostream>
 
@@ -33,6 +32,9 @@ iTray::iTray(QObject *, const QString &folder)
     bubble = std::make_unique<iBubble>(this);
     connect(bubble.get(), &iBubble::visibleState, this, &iTray::setShowFlag);
     connect(bubble.get(), &iBubble::visibleState, this, &iTray::setNormalIcon);
+
+    infoSound = std::make_unique<NoticeSound>(file("/wav/info.wav"));
+    importantSound = std::make_unique<NoticeSound>(file("/wav/importantinfo.wav"));
 
     show();
 }
@@ -172,47 +174,21 @@ void iTray::quit()
 
 void iTray::newImportantInfo(const QString &text)
 {
-    notice(importantSound, "/wav/importantinfo.wav", text);
+    notice(*importantSound, text);
 }
 
 void iTray::newInfo(const QString &text)
 {
-    notice(infoSound, "/wav/info.wav", text);
+    notice(*infoSound, text);
 }
 
-// A sound is loaded when it is first played: until then neither it nor the
-// sound system costs the program any memory, and a user who switched sound
-// off never pays for it. It loads in the background and starts once loaded;
-// a missing file or a missing sound device makes it silent, nothing more. A
-// file that is not there is not handed to Qt at all: its failed load leaves
-// work behind in Qt's sample cache that is never cleaned up.
-void iTray::notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const QString &text)
+void iTray::notice(NoticeSound &sound, const QString &text)
 {
     returnFreeHeapSoon(this);
     setIcon(trayIcon(noticeIcon, "/icons/lookout_info.png"));
     lastMessage = text;
-    if (playSound) {
-        if (!sound) {
-            sound = std::make_unique<QSoundEffect>();
-            const QString path = file(name);
-            if (QFileInfo(path).isFile())
-                sound->setSource(QUrl::fromLocalFile(path));
-            // Once it has played out, the sound goes, with its audio stream
-            // and its decoded samples: kept, they would be held between
-            // notices that may be an hour apart. Reading the file again at the
-            // next notice takes well under a millisecond.
-            // Looked at only once the signal is over: play() on a sound that is
-            // still playing stops it first, and that stop must not take away
-            // the sound about to start again.
-            connect(sound.get(), &QSoundEffect::playingChanged, this, [this, &sound] {
-                QTimer::singleShot(0, this, [&sound] {
-                    if (sound && !sound->isPlaying())
-                        sound.reset();
-                });
-            });
-        }
-        sound->play();
-    }
+    if (playSound)
+        sound.play();
     if (!autoShow)
         return;
     // A bubble that is already open keeps the timer it has; this one is

@@ -10,7 +10,7 @@
 
 class QAction;
 class QMenu;
-class QSoundEffect;
+class NoticeSound;
 class iBubble;
 
 // The program's face: the icon in the notification area with its menu, the
@@ -65,7 +65,7 @@ private:
         qint64 size = -1;
     };
     QIcon trayIcon(LoadedIcon &loaded, const char *name) const;
-    void notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const QString &text);
+    void notice(NoticeSound &sound, const QString &text);
 
     std::unique_ptr<QMenu> trayMenu;
     QAction *quitAction = nullptr;
@@ -79,8 +79,8 @@ private:
     bool autoShow = true;
     QString lastMessage;
     QFile configFile;
-    std::unique_ptr<QSoundEffect> infoSound;
-    std::unique_ptr<QSoundEffect> importantSound;
+    std::unique_ptr<NoticeSound> infoSound;
+    std::unique_ptr<NoticeSound> importantSound;
     int showTime = 5000;
     LoadedIcon normalIcon;
     LoadedIcon noticeIcon;

@@ -1,0 +1,52 @@
+#include "sound.h"
+
+#include <QFileInfo>
+#include <QSoundEffect>
+#include <QTimer>
+#include <QUrl>
+
+// A sound is loaded when it is first played: until then neither it nor the
+// sound system costs the program any memory, and a user who switched sound
+// off never pays for it. It loads in the background and starts once loaded;
+// a missing file or a missing sound device makes it silent, nothing more.
+struct NoticeSound::Player
+{
+    std::unique_ptr<QSoundEffect> effect;
+    // Last, so that it goes first: nothing queued for the effect outlives it.
+    QObject context;
+};
+
+NoticeSound::NoticeSound(const QString &path)
+    : m_path(path)
+    , m_player(std::make_unique<Player>())
+{
+}
+
+NoticeSound::~NoticeSound() = default;
+
+void NoticeSound::play()
+{
+    std::unique_ptr<QSoundEffect> &effect = m_player->effect;
+    if (!effect) {
+        effect = std::make_unique<QSoundEffect>();
+        // A file that is not there is not handed to Qt at all: its failed
+        // load leaves work behind in Qt's sample cache that is never cleaned up.
+        if (QFileInfo(m_path).isFile())
+            effect->setSource(QUrl::fromLocalFile(m_path));
+        // Once it has played out, the sound goes, with its audio stream and
+        // its decoded samples: kept, they would be held between notices that
+        // may be an hour apart. Reading the file again at the next notice
+        // takes well under a millisecond.
+        // Looked at only once the signal is over: play() on a sound that is
+        // still playing stops it first, and that stop must not take away the
+        // sound about to start again.
+        QObject *context = &m_player->context;
+        QObject::connect(effect.get(), &QSoundEffect::playingChanged, context, [&effect, context] {
+            QTimer::singleShot(0, context, [&effect] {
+                if (effect && !effect->isPlaying())
+                    effect.reset();
+            });
+        });
+    }
+    effect->play();
+}
