@@ -10,6 +10,7 @@
 int main(int argc, char *argv[])
 {
     preferXWaylandOnWayland(argc, argv);
+    writeTracesAsBytes();
     auto app = std::make_unique<QApplication>(argc, argv);
     // The bubble is the only window; closing it must not end the program.
     app->setQuitOnLastWindowClosed(false);

@@ -3,7 +3,13 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <cstdio>
 #include <cstring>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 void preferXWaylandOnWayland(int argc, char *argv[])
 {
@@ -22,5 +28,16 @@ void preferXWaylandOnWayland(int argc, char *argv[])
 #else
     Q_UNUSED(argc);
     Q_UNUSED(argv);
+#endif
+}
+
+void writeTracesAsBytes()
+{
+#ifdef Q_OS_WIN
+    // No descriptor at all (-2) when nothing was redirected: the C runtime
+    // would stop the program on a bad one handed to _setmode.
+    const int out = _fileno(stdout);
+    if (out >= 0)
+        _setmode(out, _O_BINARY);
 #endif
 }

@@ -14,6 +14,7 @@ set(CMAKE_CXX_COMPILER ${triplet}-g++-posix)
 set(CMAKE_RC_COMPILER ${triplet}-windres)
 set(CMAKE_AR ${triplet}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${triplet}-ranlib CACHE FILEPATH "")
+set(CMAKE_STRIP ${triplet}-strip CACHE FILEPATH "")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

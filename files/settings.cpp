@@ -99,9 +99,14 @@ bool save(const QString &path, const Values &values)
     const QFileInfo existing(path);
     if (existing.exists() && !existing.isFile())
         return false;
-    const QByteArray text = fileText(values);
+    QByteArray text = fileText(values);
+#ifdef Q_OS_WIN
+    // Text mode's line ends, for both ways of writing below (QIODevice::Text
+    // would not reach the one in place).
+    text.replace('\n', "\r\n");
+#endif
     QSaveFile save(path);
-    if (!save.open(QIODevice::WriteOnly | QIODevice::Text))
+    if (!save.open(QIODevice::WriteOnly))
         return existing.exists() && existing.isWritable() && writeInPlace(path, text);
     // Flushed here, since commit() in Qt 6.4 takes a flush that failed for
     // want of space for success and puts an empty file in the old one's place.
