@@ -31,7 +31,9 @@ stage() {
 
 asan() { cmake --preset asan && cmake --build --preset asan && ctest --preset asan; }
 fuzz() { scripts/fuzz.sh "$fuzz_seconds"; }
-ci() { cmake --preset ci && cmake --build --preset ci && ctest --preset ci; }
+ci() { cmake --preset ci && cmake --build --preset ci && ctest --preset ci -LE windows; }
+# The Windows program (Qt for Windows built once, then reused), under Wine.
+windows() { scripts/windows.sh && ctest --test-dir build-ci -L windows --output-on-failure; }
 
 stage asan asan
 fuzz_seconds=${LOOKOUT_FUZZ_SECONDS:-60}
@@ -39,13 +41,14 @@ if [ "$fuzz_seconds" -gt 0 ]; then
     stage fuzz fuzz
 fi
 stage ci ci
+stage windows windows
 
 # What a reader scrolls back for: each stage's result, then each stage's
 # own summary lines, the ci stage's ctest summary last.
 echo
 echo "=== Summary"
 printf '%s\n' "${results[@]}"
-for name in asan fuzz ci; do
+for name in asan fuzz ci windows; do
     [ -f "$logs/$name.log" ] || continue
     echo "--- $name"
     grep -E '^(FAILED:|CMake Error|fuzz: |[0-9]+% tests passed|The following tests (FAILED|did not run)|[[:space:]]+[0-9]+ - |[a-z]+ += +[0-9.]+ sec|Total Test time)' \
