@@ -81,3 +81,34 @@ window_geometry() {
 }
 
 is_viewable() { xwininfo -id "$1" | grep -q 'Map State: IsViewable'; }
+# The bubble's window (of lookout or lookout-short-pause). A hidden bubble
+# gives up its window, so it is looked up anew each time.
+bubble_window() { xwininfo -root -tree | awk '/"lookout[-a-z]*": \("lookout[-a-z]*" "lookout[-a-z]*"\)  200x150/{print $1; exit}'; }
+bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
+bubble_closed() { ! bubble_open; }
+
+# start_short_pause APP_DIR REPORTS_DIR LOG: lookout-short-pause, the program
+# that polls every 1.5 s, against a lobby on a free port serving REPORTS_DIR,
+# with its files in APP_DIR; sets lookout_pid. Any further arguments go before
+# the program, as env takes them.
+start_short_pause() {
+    local app=$1 reports=$2 log=$3 port
+    shift 3
+    "$build/lookout-lobby" --port 0 --reports "$reports" >"$log.lobby" 2>&1 &
+    pids+=($!)
+    wait_for 10 grep -q 'listening on' "$log.lobby" || fail "lookout-lobby did not start: $(cat "$log.lobby")"
+    port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$log.lobby")
+    cp "$build/lookout-short-pause" "$app/"
+    (cd "$app" && exec env "$@" "$app/lookout-short-pause" "$port" "$app" 1500) >"$log" 2>&1 &
+    lookout_pid=$!
+    pids+=("$lookout_pid")
+}
+
+# The three lines of a notice, as the program colours them: a player who
+# stayed (black), one who arrived (green) and one who left (grey). Writes the
+# two reports that make them into DIR: the second poll's notice shows them.
+three_line_reports() {
+    mkdir -p "$1"
+    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n' >"$1/1.txt"
+    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Rex\n' >"$1/2.txt"
+}

@@ -177,11 +177,3 @@ coloured_box() {
         -format '%w %h %X %Y' info: 2>/dev/null \
         | awk '{ if ($1 > 1 || $2 > 1) print $3 + 0, $4 + 0, $1, $2 }'
 }
-
-# The three lines of a notice, as the program colours them: a player who
-# stayed (black), one who arrived (green) and one who left (grey). Writes the
-# two reports that make them into DIR.
-three_line_reports() {
-    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n' >"$1/1.txt"
-    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Rex\n' >"$1/2.txt"
-}
