@@ -47,6 +47,16 @@ trap cleanup EXIT
 
 work=$(mktemp -d)
 
+# A sanitizer build reads its suppression files as it starts. A session that
+# runs as nobody cannot reach them inside a clone only its owner may enter,
+# so every program gets copies in the test's folder, which anyone may read.
+for var in ASAN_OPTIONS LSAN_OPTIONS; do
+    value=${!var:-}
+    [[ $value =~ suppressions=([^:]*) ]] || continue
+    install -m 644 "${BASH_REMATCH[1]}" "$work/$var.supp"
+    export "$var=${value/suppressions=${BASH_REMATCH[1]}/suppressions=$work/$var.supp}"
+done
+
 # start_x WIDTH HEIGHT: an X server of our own on a free display. An X
 # server that someone else starts at the same moment may take the same
 # display; then ours answers no client, and another is started.
