@@ -10,7 +10,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 need() {
     local command
     for command; do
-        command -v "$command" >/dev/null 2>&1 || skip "$command is not installed"
+        command -v "$command" >/dev/null 2>&1 || skip "$command is not installed (scripts/install-deps.sh installs it)"
     done
 }
 

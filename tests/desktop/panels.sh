@@ -28,15 +28,23 @@ session_bubble_geometry() {
 activate() {
     gdbus call --session -d "${1%%/*}" -o "/${1#*/}" -m org.kde.StatusNotifierItem.Activate 100 100 >/dev/null
 }
-
-# skip REASON: the test cannot run on this machine; ctest counts it skipped.
-skip() { echo "SKIP: $*"; exit 77; }
-
-# need COMMAND...: skip unless every COMMAND is installed.
-need() {
-    local c missing=()
-    for c in "$@"; do command -v "$c" >/dev/null 2>&1 || missing+=("$c"); done
-    [ ${#missing[@]} -eq 0 ] || skip "not installed: ${missing[*]} (scripts/install-deps.sh installs them)"
+# session_bubble_in_corner LOG: a notice opened the 200x150 bubble in the
+# corner of the session's screen (whose work area XWayland does not publish).
+session_bubble_in_corner() {
+    local bx by bw bh
+    wait_for 20 session_bubble_open || fail "no bubble after the first report: $(tail "$1")"
+    read -r bx by bw bh < <(session_bubble_geometry)
+    [ "$bx $by $bw $bh" = "$((width - 200)) $((height - 150)) 200 150" ] || fail "bubble at $bx,$by ${bw}x$bh"
+    pass "a notice opened the 200x150 bubble at $bx,$by, the screen's corner"
+}
+# activate_toggles ITEM OPEN CLOSED: the item's Activate, as a panel calls it
+# on a click, closes the open bubble and opens it again.
+activate_toggles() {
+    activate "$1"
+    wait_for 10 "$3" || fail "Activate did not close the bubble"
+    activate "$1"
+    wait_for 10 "$2" || fail "a second Activate did not open the bubble"
+    pass "Activate, as a panel calls it on a click, closes and opens the bubble"
 }
 
 # start_bus DIR: a session bus of the test's own that starts no services, so
