@@ -97,6 +97,22 @@ bubble_window() { xwininfo -root -tree | awk '/"lookout[-a-z]*": \("lookout[-a-z
 bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
 bubble_closed() { ! bubble_open; }
 
+# start_lobby REPORTS_DIR LOG: lookout-lobby serving the folder's reports on
+# the program's fixed port; waits while another run holds the port.
+start_lobby() {
+    local deadline=$((SECONDS + 60))
+    while :; do
+        "$build/lookout-lobby" --address "$lobby_address" --reports "$1" >"$2" 2>&1 &
+        lobby_pid=$!
+        pids+=("$lobby_pid")
+        wait_for 10 grep -q -e listening -e 'cannot listen' "$2" || fail "lookout-lobby did not start: $(cat "$2")"
+        grep -q listening "$2" && return 0
+        wait "$lobby_pid" || true
+        [ "$SECONDS" -lt "$deadline" ] || fail "port 22000 stayed taken for a minute: $(cat "$2")"
+        sleep 1
+    done
+}
+
 # start_short_pause APP_DIR REPORTS_DIR LOG: lookout-short-pause, the program
 # that polls every 1.5 s, against a lobby on a free port serving REPORTS_DIR,
 # with its files in APP_DIR; sets lookout_pid. Any further arguments go before

@@ -150,22 +150,6 @@ EOF
 # sni_icon_is ITEM PNG: the item shows PNG.
 sni_icon_is() { sni_read "$1" icon "$2" >/dev/null; }
 
-# start_lobby REPORTS_DIR LOG: lookout-lobby serving the folder's reports on
-# the program's fixed port; waits while another run holds the port.
-start_lobby() {
-    local deadline=$((SECONDS + 60))
-    while :; do
-        "$build/lookout-lobby" --reports "$1" >"$2" 2>&1 &
-        lobby_pid=$!
-        pids+=("$lobby_pid")
-        wait_for 10 grep -q -e listening -e 'cannot listen' "$2" || fail "lookout-lobby did not start: $(cat "$2")"
-        grep -q listening "$2" && return 0
-        wait "$lobby_pid" || true
-        [ "$SECONDS" -lt "$deadline" ] || fail "port 22000 stayed taken for a minute: $(cat "$2")"
-        sleep 1
-    done
-}
-
 # prepare_session SESSION: the program in SESSION/app, watching Sam with a
 # bubble that stays until activated, and one report in SESSION/reports that
 # seats him; all of it owned by nobody when the session runs as nobody.

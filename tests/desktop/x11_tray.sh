@@ -28,9 +28,7 @@ xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $width, $((height - p
 
 mkdir -p "$work/reports"
 printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\t[AB]Kira\tNobody\n' >"$work/reports/1.txt"
-"$build/lookout-lobby" --address "$lobby_address" --reports "$work/reports" >"$work/lobby.log" 2>&1 &
-pids+=($!)
-wait_for 10 grep -q listening "$work/lobby.log" || fail "lookout-lobby did not start: $(cat "$work/lobby.log")"
+start_lobby "$work/reports" "$work/lobby.log"
 
 app="$work/app"
 install_program "$build" "$app"
