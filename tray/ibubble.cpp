@@ -50,11 +50,5 @@ void iBubble::hideMessage()
         return;
     emit visibleState(false);
     hide();
-    // Every showMessage sets the text anew, so a hidden bubble needs neither
-    // its text and layout nor its window and the image it is drawn in; the
-    // next notice may be an hour away. The window is made again, with the
-    // same flags, when it is next shown.
-    clear();
-    destroy();
     returnFreeHeapSoon(this);
 }

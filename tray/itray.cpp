@@ -201,19 +201,6 @@ void iTray::notice(std::unique_ptr<QSoundEffect> &sound, const char *name, const
             const QString path = file(name);
             if (QFileInfo(path).isFile())
                 sound->setSource(QUrl::fromLocalFile(path));
-            // Once it has played out, the sound goes, with its audio stream
-            // and its decoded samples: kept, they would be held between
-            // notices that may be an hour apart. Reading the file again at the
-            // next notice takes well under a millisecond.
-            // Looked at only once the signal is over: play() on a sound that is
-            // still playing stops it first, and that stop must not take away
-            // the sound about to start again.
-            connect(sound.get(), &QSoundEffect::playingChanged, this, [this, &sound] {
-                QTimer::singleShot(0, this, [&sound] {
-                    if (sound && !sound->isPlaying())
-                        sound.reset();
-                });
-            });
         }
         sound->play();
     }

@@ -91,8 +91,7 @@ window_geometry() {
 }
 
 is_viewable() { xwininfo -id "$1" | grep -q 'Map State: IsViewable'; }
-# The bubble's window (of lookout or lookout-short-pause). A hidden bubble
-# gives up its window, so it is looked up anew each time.
+# The bubble's window, of lookout or lookout-short-pause.
 bubble_window() { xwininfo -root -tree | awk '/"lookout[-a-z]*": \("lookout[-a-z]*" "lookout[-a-z]*"\)  200x150/{print $1; exit}'; }
 bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
 bubble_closed() { ! bubble_open; }
