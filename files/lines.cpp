@@ -17,6 +17,11 @@ QByteArrayView beforeNul(QByteArrayView bytes)
 
 } // namespace
 
+bool isComment(QStringView line)
+{
+    return line.size() >= 2 && line.front() == u'#';
+}
+
 QString latin1Text(QByteArrayView bytes)
 {
     return QString::fromLatin1(beforeNul(bytes));

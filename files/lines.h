@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 #include <cstring>
 #include <functional>
@@ -16,6 +17,11 @@ namespace lines {
 // program reads has a reason to come near it; it only bounds what a hostile
 // server or a damaged file can make us hold.
 constexpr qsizetype maxLineLength = 1024 * 1024;
+
+// A "#" followed by at least one more character (its line feed counts): a
+// comment line in either hand-edited file. A lone "#" with no line feed is
+// not one, as the QRegExp reference reading of "^#.+" has it.
+bool isComment(QStringView line);
 
 // The text of one line of a hand-edited file: one byte is one Latin-1
 // character, and a NUL byte ends the text early (so a line cut by a NUL has

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include "lines.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -69,7 +71,7 @@ bool writeInPlace(const QString &path, const QByteArray &text)
 
 void applyLine(Values &values, QStringView line)
 {
-    if (line.size() >= 2 && line.front() == u'#')
+    if (lines::isComment(line))
         return;
     if (const auto value = valueOf(line, u"PLAY_SOUND"); value && *value == u"FALSE")
         values.playSound = false;
@@ -80,6 +82,13 @@ void applyLine(Values &values, QStringView line)
         const int ms = value->toString().toInt(&ok, 10);
         values.showTime = ok ? ms : 0;
     }
+}
+
+Values load(const QString &path, Values values)
+{
+    QFile file(path);
+    lines::readRegularFile(file, [&](const QString &line) { applyLine(values, line); });
+    return values;
 }
 
 QByteArray fileText(const Values &values)

@@ -26,6 +26,11 @@ struct Values
 // Applies one line, line feed included, to `values`; any other line changes nothing.
 void applyLine(Values &values, QStringView line);
 
+// `values` with the file at `path` applied to them line by line, one byte one
+// Latin-1 character: a missing file, or one that is not a regular file (a
+// pipe, a folder, a link to a device), leaves them as they are.
+Values load(const QString &path, Values values = {});
+
 // The whole file as saved: seven lines, the last without a line feed.
 QByteArray fileText(const Values &values);
 

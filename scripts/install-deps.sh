@@ -15,6 +15,8 @@ packages=(
     # running: platform plugins and sound
     qt6-qpa-plugins qt6-wayland libqt6multimedia6 gstreamer1.0-plugins-base
     fonts-dejavu-core
+    # a desktop's dark theme, as Qt's GTK platform theme hands it on
+    qt6-gtk-platformtheme
     # a real X server, a tray host and a user's hands
     xvfb xauth trayer xdotool x11-utils x11-apps x11-xserver-utils imagemagick
     # a private session bus, reading a tray item over it, a sound server, measurements

@@ -84,8 +84,8 @@ private slots:
     void execLineStartsTheSameProgram_data();
     void execLineStartsTheSameProgram();
     void entryIsAValidDesktopEntry();
+    void menuTogglesTheEntry_data();
     void menuTogglesTheEntry();
-    void entryOfAnotherCopyShowsCheckedAndIsReplaced();
     void configHomeDefaultsToDotConfig();
 
 private:
@@ -144,53 +144,48 @@ void tst_autorun::entryIsAValidDesktopEntry()
     QVERIFY(!autorun::isRegistered());
 }
 
+void tst_autorun::menuTogglesTheEntry_data()
+{
+    QTest::addColumn<QString>("before"); // the program of an entry there at start; empty: none
+    QTest::newRow("no entry: unchecked; checking writes one, unchecking removes it") << QString();
+    QTest::newRow("another copy's entry: checked; unchecking removes it, checking writes this copy's")
+        << u"/elsewhere/lookout"_s;
+}
+
 void tst_autorun::menuTogglesTheEntry()
 {
+    QFETCH(QString, before);
+    if (!before.isEmpty())
+        QVERIFY(autorun::registerProgram(before));
+    const auto program = [] {
+        QFile file(autorun::entryPath());
+        return file.open(QIODevice::ReadOnly) ? programOf(keysOf(file.readAll()).value(u"Exec"_s))
+                                              : QString();
+    };
     std::stringstream out;
     std::streambuf *saved = std::cout.rdbuf(out.rdbuf());
     {
         iTray tray(nullptr, m_config.path());
         QAction *autorun = actionNamed(tray, u"Autorun"_s);
-        QVERIFY(autorun);
-        QVERIFY(autorun->isCheckable());
-        QVERIFY(!autorun->isChecked());
+        QVERIFY(autorun && autorun->isCheckable());
+        QCOMPARE(autorun->isChecked(), !before.isEmpty());
         QCOMPARE(out.str(), std::string()); // start-up only reads
 
         autorun->trigger();
-        QVERIFY(autorun::isRegistered());
-        QVERIFY(tray.ifInAutorun());
-        QFile file(autorun::entryPath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(programOf(keysOf(file.readAll()).value(u"Exec"_s)), QCoreApplication::applicationFilePath());
-
+        QCOMPARE(tray.ifInAutorun(), before.isEmpty());
+        if (!before.isEmpty())
+            autorun->trigger();
+        QCOMPARE(program(), QCoreApplication::applicationFilePath());
         autorun->trigger();
         QVERIFY(!autorun::isRegistered());
-        QVERIFY(!tray.ifInAutorun());
     }
     std::cout.rdbuf(saved);
-    QCOMPARE(out.str(), "DETONATEDETONATE");
-}
-
-void tst_autorun::entryOfAnotherCopyShowsCheckedAndIsReplaced()
-{
-    QVERIFY(autorun::registerProgram(u"/elsewhere/lookout"_s));
-    iTray tray(nullptr, m_config.path());
-    QAction *autorun = actionNamed(tray, u"Autorun"_s);
-    QVERIFY(autorun->isChecked());
-
-    autorun->trigger();
-    QVERIFY(!autorun::isRegistered());
-    autorun->trigger();
-    QFile file(autorun::entryPath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(programOf(keysOf(file.readAll()).value(u"Exec"_s)), QCoreApplication::applicationFilePath());
+    QCOMPARE(out.str(), before.isEmpty() ? "DETONATEDETONATE" : "DETONATEDETONATEDETONATE");
 }
 
 void tst_autorun::configHomeDefaultsToDotConfig()
 {
     qputenv("XDG_CONFIG_HOME", "");
-    QCOMPARE(autorun::entryPath(), QDir::homePath() + u"/.config/autostart/lookout.desktop"_s);
-    qputenv("XDG_CONFIG_HOME", "relative/config");
     QCOMPARE(autorun::entryPath(), QDir::homePath() + u"/.config/autostart/lookout.desktop"_s);
 }
 

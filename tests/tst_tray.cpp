@@ -35,7 +35,8 @@ signals:
 };
 
 // The tray controller and its bubble, on the offscreen platform: what a
-// notice and a click do.
+// notice and a click do. The hide timers are the tray's own children while
+// they run, so the test sees them and fires them when it likes.
 class tst_tray : public QObject
 {
     Q_OBJECT
@@ -46,19 +47,11 @@ private slots:
 
     void meta_data();
     void meta();
-    void menu();
-    void noticeOpensTheBubble_data();
-    void noticeOpensTheBubble();
-    void noticeWithAutoShowOffWaitsForAClick();
+    void startUp();
+    void notice_data();
+    void notice();
     void iconIsLoadedAgainOnlyWhenItsFileChanged();
-    void clickToggles();
-    void openBubbleKeepsItsTimer();
-    void timerClosesABubbleReopenedByAClick();
-    void zeroAndNegativeShowTime_data();
-    void zeroAndNegativeShowTime();
-    void bubbleFollowsTheWorkArea();
-    void bubbleIsReadOnlyAndScrolls();
-    void noticeIsHandledWithinTheEmission();
+    void clicks();
     void aboutBoxLeavesTheProgramRunning();
     void menuChangesReachTheFileAtQuit();
 
@@ -66,7 +59,8 @@ private:
     void start(const QByteArray &config = QByteArray());
     iBubble *bubble() const;
     QImage iconShown() const;
-    void notice(const QString &text, bool important = true);
+    QList<QTimer *> hideTimers() const { return m_tray->findChildren<QTimer *>(u"hideTimer"_s); }
+    void click() { emit m_tray->activated(QSystemTrayIcon::Trigger); }
     QAction *action(const QString &text) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -83,6 +77,12 @@ QImage square(QColor colour)
     QImage image(16, 16, QImage::Format_ARGB32);
     image.fill(colour);
     return image;
+}
+
+// Fires a running timer now, through the event loop as its own time would.
+void fire(QTimer *timer)
+{
+    timer->start(0);
 }
 
 } // namespace
@@ -128,14 +128,6 @@ QImage tst_tray::iconShown() const
     return m_tray->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-void tst_tray::notice(const QString &text, bool important)
-{
-    if (important)
-        emit m_source->newImportantInfo(text);
-    else
-        emit m_source->newInfo(text);
-}
-
 QAction *tst_tray::action(const QString &text) const
 {
     for (QAction *a : m_tray->contextMenu()->actions())
@@ -179,10 +171,9 @@ void tst_tray::meta()
     QCOMPARE(own, methods);
 }
 
-void tst_tray::menu()
+void tst_tray::startUp()
 {
-    QFile icon(m_dir->filePath(u"icons/about.png"_s));
-    QVERIFY(square(Qt::blue).save(icon.fileName()));
+    QVERIFY(square(Qt::blue).save(m_dir->filePath(u"icons/about.png"_s)));
     QVERIFY(square(Qt::black).save(m_dir->filePath(u"icons/quit.png"_s)));
     start("AUTO_SHOW = FALSE\n");
 
@@ -197,172 +188,121 @@ void tst_tray::menu()
     QVERIFY(!action(u"Quit"_s)->icon().isNull());
     QCOMPARE(m_tray->toolTip(), u"Lookout 1.2"_s);
     QCOMPARE(iconShown(), m_normal);
-    QVERIFY(bubble());
-    QVERIFY(bubble()->isHidden());
+    QVERIFY(bubble() && bubble()->isHidden());
 }
 
-void tst_tray::noticeOpensTheBubble_data()
+void tst_tray::notice_data()
 {
+    QTest::addColumn<QByteArray>("config");
     QTest::addColumn<bool>("important");
-    QTest::newRow("important") << true;
-    QTest::newRow("ordinary") << false;
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<int>("showTime"); // of the one hide timer; -1: none runs
+
+    QTest::newRow("important: opens the bubble for its time")
+        << "SHOW_TIME = 200\n"_ba << true << true << 200;
+    QTest::newRow("ordinary: the same") << "SHOW_TIME = 200\n"_ba << false << true << 200;
+    QTest::newRow("show time 0: closed at the next pass of the event loop")
+        << "SHOW_TIME = 0\n"_ba << true << true << 0;
+    QTest::newRow("show time -1: stays until a click") << "SHOW_TIME = -1\n"_ba << true << true << -1;
+    QTest::newRow("auto show off: waits for a click, which starts no timer")
+        << "AUTO_SHOW = FALSE\nSHOW_TIME = 50\n"_ba << false << false << -1;
 }
 
-void tst_tray::noticeOpensTheBubble()
+void tst_tray::notice()
 {
+    QFETCH(QByteArray, config);
     QFETCH(bool, important);
-    start("SHOW_TIME = 200\n");
+    QFETCH(bool, opens);
+    QFETCH(int, showTime);
+    start(config);
     QSignalSpy visible(bubble(), &iBubble::visibleState);
 
-    notice(u"<b>Sam</b> on Arena"_s, important);
+    // Handled within the emission: the bubble is open when emit returns.
+    important ? emit m_source->newImportantInfo(u"first"_s) : emit m_source->newInfo(u"first"_s);
+    QCOMPARE(bubble()->isVisible(), opens);
+    // A second notice replaces the text of an open bubble and starts no timer.
+    emit m_source->newInfo(u"<b>Sam</b> on Arena"_s);
+    if (!opens) {
+        QVERIFY(bubble()->isHidden());
+        QCOMPARE(iconShown(), m_info);
+        click();
+    }
     QVERIFY(bubble()->isVisible());
-    QCOMPARE(bubble()->toPlainText(), u"Sam on Arena"_s);
-    QCOMPARE(visible.count(), 1);
-    QCOMPARE(visible.at(0).at(0).toBool(), true);
-    // Opened at once, so the normal icon is back at once.
-    QCOMPARE(iconShown(), m_normal);
+    QCOMPARE(bubble()->toPlainText(), u"Sam on Arena"_s); // only the latest notice
+    QCOMPARE(iconShown(), m_normal); // the bubble puts the normal icon back
 
+    const QList<QTimer *> timers = hideTimers();
+    QCOMPARE(timers.size(), showTime >= 0 ? 1 : 0);
+    if (timers.isEmpty())
+        return;
+    QCOMPARE(timers[0]->interval(), showTime);
+    QCOMPARE(timers[0]->timerType(), Qt::PreciseTimer); // a coarse one may fire 5 % early
+    if (showTime > 0)
+        fire(timers[0]);
     QTRY_VERIFY(bubble()->isHidden());
-    QCOMPARE(visible.count(), 2);
-    QCOMPARE(visible.at(1).at(0).toBool(), false);
+    QCOMPARE(visible.count(), 3); // shown, shown again, hidden
+    QCOMPARE(visible.at(2).at(0).toBool(), false);
     QCOMPARE(iconShown(), m_normal);
-}
-
-void tst_tray::noticeWithAutoShowOffWaitsForAClick()
-{
-    start("AUTO_SHOW = FALSE\nSHOW_TIME = 50\n");
-    notice(u"first"_s);
-    notice(u"second"_s, false);
-    QVERIFY(bubble()->isHidden());
-    QCOMPARE(iconShown(), m_info);
-
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
-    QVERIFY(bubble()->isVisible());
-    QCOMPARE(bubble()->toPlainText(), u"second"_s);
-    QCOMPARE(iconShown(), m_normal);
-    QTest::qWait(150); // a bubble opened by a click has no timer
-    QVERIFY(bubble()->isVisible());
+    QTRY_COMPARE(hideTimers().size(), 0);
 }
 
 void tst_tray::iconIsLoadedAgainOnlyWhenItsFileChanged()
 {
     start("AUTO_SHOW = FALSE\n");
-    notice(u"one"_s);
+    emit m_source->newInfo(u"one"_s);
     const qint64 first = m_tray->icon().cacheKey();
     // The same file: the same icon, or every notice would leave another set
     // of scaled copies in Qt's pixmap cache.
-    notice(u"two"_s);
+    emit m_source->newInfo(u"two"_s);
     QCOMPARE(m_tray->icon().cacheKey(), first);
     // A picture replaced while the program runs shows at the next notice.
     QImage bigger(32, 32, QImage::Format_ARGB32);
     bigger.fill(Qt::blue);
     QVERIFY(bigger.save(m_dir->filePath(u"icons/lookout_info.png"_s)));
-    notice(u"three"_s);
+    emit m_source->newInfo(u"three"_s);
     QCOMPARE(iconShown(), square(Qt::blue));
 }
 
-void tst_tray::clickToggles()
+void tst_tray::clicks()
 {
-    start();
+    start("SHOW_TIME = 300\n");
     for (auto reason : {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick,
              QSystemTrayIcon::Unknown}) {
         emit m_tray->activated(reason);
         QVERIFY(bubble()->isHidden());
     }
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
+    // Before any notice: an empty bubble, in the corner of the work area.
+    click();
     QVERIFY(bubble()->isVisible());
-    QCOMPARE(bubble()->toPlainText(), QString()); // nothing received yet: an empty bubble
-    QCOMPARE(bubble()->size(), QSize(iBubble::width, iBubble::height));
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
-    QVERIFY(bubble()->isHidden());
-}
-
-void tst_tray::openBubbleKeepsItsTimer()
-{
-    start("SHOW_TIME = 300\n");
-    QSignalSpy visible(bubble(), &iBubble::visibleState);
-    notice(u"first"_s);
-    QTest::qWait(150);
-    notice(u"second"_s); // already open: replaces the text, starts no timer
-    QCOMPARE(bubble()->toPlainText(), u"second"_s);
-    QTRY_VERIFY(bubble()->isHidden());
-    QTest::qWait(300);
-    QCOMPARE(visible.count(), 3); // shown, shown, hidden: no second timer
-}
-
-void tst_tray::timerClosesABubbleReopenedByAClick()
-{
-    start("SHOW_TIME = 300\n");
-    notice(u"news"_s);
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
-    QVERIFY(bubble()->isHidden());
-    emit m_tray->activated(QSystemTrayIcon::Trigger);
-    QVERIFY(bubble()->isVisible());
-    QTRY_VERIFY(bubble()->isHidden());
-}
-
-void tst_tray::zeroAndNegativeShowTime_data()
-{
-    QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<bool>("closes");
-    QTest::newRow("0: closed at the next pass of the event loop") << "SHOW_TIME = 0\n"_ba << true;
-    QTest::newRow("-1: stays until a click") << "SHOW_TIME = -1\n"_ba << false;
-}
-
-void tst_tray::zeroAndNegativeShowTime()
-{
-    QFETCH(QByteArray, config);
-    QFETCH(bool, closes);
-    start(config);
-    notice(u"news"_s);
-    QVERIFY(bubble()->isVisible());
-    QTest::qWait(100);
-    QCOMPARE(bubble()->isHidden(), closes);
-}
-
-void tst_tray::bubbleFollowsTheWorkArea()
-{
-    start("SHOW_TIME = -1\n");
+    QCOMPARE(bubble()->toPlainText(), QString());
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    const QRect corner(area.right() - 199, area.bottom() - 149, 200, 150);
-    notice(u"one"_s);
+    const QRect corner(area.right() - 199, area.bottom() - 149, iBubble::width, iBubble::height);
     QCOMPARE(bubble()->geometry(), corner);
     QVERIFY(bubble()->windowFlags().testFlag(Qt::ToolTip));
-    bubble()->setGeometry(10, 10, 300, 300);
-    notice(u"two"_s);
-    QCOMPARE(bubble()->geometry(), corner);
-}
+    QVERIFY(hideTimers().isEmpty());
+    click();
+    QVERIFY(bubble()->isHidden());
 
-void tst_tray::bubbleIsReadOnlyAndScrolls()
-{
-    start("SHOW_TIME = -1\n");
+    // Read-only, and a long text scrolls inside the window, which keeps its
+    // size and place.
+    bubble()->setGeometry(10, 10, 300, 300);
     QString longText;
     for (int i = 0; i < 50; ++i)
         longText += u"<font color=#00aa00><b>Player%1</b> on Arena<br/></font>"_s.arg(i);
-    notice(longText);
-    QVERIFY(bubble()->isReadOnly());
-    QCOMPARE(bubble()->size(), QSize(iBubble::width, iBubble::height));
+    emit m_source->newImportantInfo(longText);
+    QCOMPARE(bubble()->geometry(), corner);
     QVERIFY(bubble()->verticalScrollBar()->maximum() > 0);
     QTest::keyClicks(bubble()->viewport(), u"typed"_s);
     QVERIFY(!bubble()->toPlainText().contains(u"typed"_s));
-}
 
-void tst_tray::noticeIsHandledWithinTheEmission()
-{
-    start("SHOW_TIME = -1\n");
-    WatcherOptions options;
-    options.lobbyAddress = QHostAddress::LocalHost;
-    options.lobbyPort = 1;
-    options.folder = m_dir->path();
-    lookOut watcher(nullptr, options);
-    QObject::connect(&watcher, &lookOut::newInfo, m_tray.get(), iTray::infoSlot());
-    QObject::connect(&watcher, &lookOut::newImportantInfo, m_tray.get(), iTray::importantInfoSlot());
-
-    emit watcher.newImportantInfo(u"Sam arrived"_s);
+    // A hide timer is never cancelled: closed and reopened by clicks, the
+    // bubble still goes at the notice's time.
+    click();
+    click();
     QVERIFY(bubble()->isVisible());
-    QCOMPARE(bubble()->toPlainText(), u"Sam arrived"_s);
-    emit watcher.newInfo(u"Sam left"_s);
-    QCOMPARE(bubble()->toPlainText(), u"Sam left"_s);
+    QCOMPARE(hideTimers().size(), 1);
+    fire(hideTimers()[0]);
+    QTRY_VERIFY(bubble()->isHidden());
 }
 
 void tst_tray::aboutBoxLeavesTheProgramRunning()
@@ -379,7 +319,7 @@ void tst_tray::aboutBoxLeavesTheProgramRunning()
     action(u"About"_s)->trigger();
     QCOMPARE(title, u"Lookout 1.2"_s);
     QCOMPARE(text, u"Made by Tarnwick."_s);
-    notice(u"still here"_s);
+    emit m_source->newInfo(u"still here"_s);
     QVERIFY(bubble()->isVisible());
 }
 
@@ -394,7 +334,7 @@ void tst_tray::menuChangesReachTheFileAtQuit()
     QCOMPARE(file.readAll(), "SHOW_TIME = 1234\n"_ba); // nothing is written before "Quit"
     file.close();
 
-    notice(u"quiet"_s);
+    emit m_source->newInfo(u"quiet"_s);
     QVERIFY(bubble()->isHidden());
 
     action(u"Quit"_s)->trigger();

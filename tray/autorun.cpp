@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 #endif
 
 namespace autorun {
@@ -46,11 +47,8 @@ void unregister()
 
 QString entryPath()
 {
-    QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
-    // XDG base directories must be absolute; a relative one is ignored.
-    if (config.isEmpty() || QDir::isRelativePath(config))
-        config = QDir::homePath() + u"/.config"_s;
-    return config + u"/autostart/lookout.desktop"_s;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + u"/autostart/lookout.desktop"_s;
 }
 
 QString execValue(const QString &executable)

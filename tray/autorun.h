@@ -15,7 +15,8 @@ bool registerProgram(const QString &executable);
 void unregister();
 
 #ifndef Q_OS_WIN
-// $XDG_CONFIG_HOME/autostart/lookout.desktop, or ~/.config/autostart/lookout.desktop.
+// The autostart folder of the user's configuration (QStandardPaths:
+// $XDG_CONFIG_HOME, else ~/.config) and lookout.desktop in it.
 QString entryPath();
 
 // The Exec value that starts `executable` with no arguments: the path in

@@ -3,12 +3,24 @@
 #include "freeheap.h"
 
 #include <QGuiApplication>
+#include <QPalette>
 #include <QScreen>
 
 iBubble::iBubble(QObject *)
     : QTextEdit(nullptr)
 {
     setReadOnly(true);
+    // The notice colours (black, green, light grey) were chosen for a light
+    // page; a dark desktop theme would draw the black lines on near black.
+    // So the bubble keeps a light page of its own whatever the theme; the
+    // selection and the scroll bars keep the theme's own colours.
+    QPalette page = palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        page.setColor(group, QPalette::Base, Qt::white);
+        page.setColor(group, QPalette::Window, Qt::white);
+        page.setColor(group, QPalette::Text, Qt::black);
+    }
+    setPalette(page);
     // Nobody can edit the text, so there is nothing to undo: each notice's
     // text would otherwise be kept a second time as undo steps.
     setUndoRedoEnabled(false);
@@ -38,11 +50,5 @@ void iBubble::hideMessage()
         return;
     emit visibleState(false);
     hide();
-    // Every showMessage sets the text anew, so a hidden bubble needs neither
-    // its text and layout nor its window and the image it is drawn in; the
-    // next notice may be an hour away. The window is made again, with the
-    // same flags, when it is next shown.
-    clear();
-    destroy();
     returnFreeHeapSoon(this);
 }

@@ -3,7 +3,6 @@
 #include "autorun.h"
 #include "freeheap.h"
 #include "ibubble.h"
-#include "lines.h"
 #include "settings.h"
 #include "sound.h"
 
@@ -87,13 +86,18 @@ void iTray::parseClick(QSystemTrayIcon::ActivationReason reason)
 
 void iTray::parseConfig()
 {
-    lines::readRegularFile(configFile, [this](const QString &line) { parseConfigLine(line); });
+    setSettings(settings::load(configFile.fileName(), {playSound, autoShow, showTime}));
 }
 
 void iTray::parseConfigLine(const QString &line)
 {
     settings::Values values{playSound, autoShow, showTime};
     settings::applyLine(values, line);
+    setSettings(values);
+}
+
+void iTray::setSettings(const settings::Values &values)
+{
     playSound = values.playSound;
     autoShow = values.autoShow;
     showTime = values.showTime;
@@ -193,8 +197,17 @@ void iTray::notice(NoticeSound &sound, const QString &text)
         return;
     // A bubble that is already open keeps the timer it has; this one is
     // never cancelled, so it may close a bubble reopened in the meantime.
-    if (bubble->isHidden() && showTime >= 0)
-        QTimer::singleShot(showTime, bubble.get(), &iBubble::hideMessage);
+    // Precise, as a coarse timer may fire up to 5 % early. A child of the
+    // tray until it fires, so the timers running can be seen (tests do).
+    if (bubble->isHidden() && showTime >= 0) {
+        auto *hideTimer = new QTimer(this);
+        hideTimer->setObjectName(u"hideTimer"_s);
+        hideTimer->setSingleShot(true);
+        hideTimer->setTimerType(Qt::PreciseTimer);
+        connect(hideTimer, &QTimer::timeout, bubble.get(), &iBubble::hideMessage);
+        connect(hideTimer, &QTimer::timeout, hideTimer, &QObject::deleteLater);
+        hideTimer->start(showTime);
+    }
     bubble->showMessage(lastMessage);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QIcon>
@@ -57,6 +59,7 @@ private slots:
 
 private:
     QString file(const char *name) const;
+    void setSettings(const settings::Values &values);
     // An icon as it is on disk now; loaded again only when its file changed.
     struct LoadedIcon
     {

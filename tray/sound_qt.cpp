@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QSoundEffect>
-#include <QTimer>
 #include <QUrl>
 
 // A sound is loaded when it is first played: until then neither it nor the
@@ -12,8 +11,6 @@
 struct NoticeSound::Player
 {
     std::unique_ptr<QSoundEffect> effect;
-    // Last, so that it goes first: nothing queued for the effect outlives it.
-    QObject context;
 };
 
 NoticeSound::NoticeSound(const QString &path)
@@ -33,20 +30,6 @@ void NoticeSound::play()
         // load leaves work behind in Qt's sample cache that is never cleaned up.
         if (QFileInfo(m_path).isFile())
             effect->setSource(QUrl::fromLocalFile(m_path));
-        // Once it has played out, the sound goes, with its audio stream and
-        // its decoded samples: kept, they would be held between notices that
-        // may be an hour apart. Reading the file again at the next notice
-        // takes well under a millisecond.
-        // Looked at only once the signal is over: play() on a sound that is
-        // still playing stops it first, and that stop must not take away the
-        // sound about to start again.
-        QObject *context = &m_player->context;
-        QObject::connect(effect.get(), &QSoundEffect::playingChanged, context, [&effect, context] {
-            QTimer::singleShot(0, context, [&effect] {
-                if (effect && !effect->isPlaying())
-                    effect.reset();
-            });
-        });
     }
     effect->play();
 }

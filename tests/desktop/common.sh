@@ -10,7 +10,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 need() {
     local command
     for command; do
-        command -v "$command" >/dev/null 2>&1 || skip "$command is not installed"
+        command -v "$command" >/dev/null 2>&1 || skip "$command is not installed (scripts/install-deps.sh installs it)"
     done
 }
 
@@ -47,6 +47,16 @@ trap cleanup EXIT
 
 work=$(mktemp -d)
 
+# A sanitizer build reads its suppression files as it starts. A session that
+# runs as nobody cannot reach them inside a clone only its owner may enter,
+# so every program gets copies in the test's folder, which anyone may read.
+for var in ASAN_OPTIONS LSAN_OPTIONS; do
+    value=${!var:-}
+    [[ $value =~ suppressions=([^:]*) ]] || continue
+    install -m 644 "${BASH_REMATCH[1]}" "$work/$var.supp"
+    export "$var=${value/suppressions=${BASH_REMATCH[1]}/suppressions=$work/$var.supp}"
+done
+
 # start_x WIDTH HEIGHT: an X server of our own on a free display. An X
 # server that someone else starts at the same moment may take the same
 # display; then ours answers no client, and another is started.
@@ -81,3 +91,49 @@ window_geometry() {
 }
 
 is_viewable() { xwininfo -id "$1" | grep -q 'Map State: IsViewable'; }
+# The bubble's window, of lookout or lookout-short-pause.
+bubble_window() { xwininfo -root -tree | awk '/"lookout[-a-z]*": \("lookout[-a-z]*" "lookout[-a-z]*"\)  200x150/{print $1; exit}'; }
+bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
+bubble_closed() { ! bubble_open; }
+
+# start_lobby REPORTS_DIR LOG: lookout-lobby serving the folder's reports on
+# the program's fixed port; waits while another run holds the port.
+start_lobby() {
+    local deadline=$((SECONDS + 60))
+    while :; do
+        "$build/lookout-lobby" --address "$lobby_address" --reports "$1" >"$2" 2>&1 &
+        lobby_pid=$!
+        pids+=("$lobby_pid")
+        wait_for 10 grep -q -e listening -e 'cannot listen' "$2" || fail "lookout-lobby did not start: $(cat "$2")"
+        grep -q listening "$2" && return 0
+        wait "$lobby_pid" || true
+        [ "$SECONDS" -lt "$deadline" ] || fail "port 22000 stayed taken for a minute: $(cat "$2")"
+        sleep 1
+    done
+}
+
+# start_short_pause APP_DIR REPORTS_DIR LOG: lookout-short-pause, the program
+# that polls every 1.5 s, against a lobby on a free port serving REPORTS_DIR,
+# with its files in APP_DIR; sets lookout_pid. Any further arguments go before
+# the program, as env takes them.
+start_short_pause() {
+    local app=$1 reports=$2 log=$3 port
+    shift 3
+    "$build/lookout-lobby" --port 0 --reports "$reports" >"$log.lobby" 2>&1 &
+    pids+=($!)
+    wait_for 10 grep -q 'listening on' "$log.lobby" || fail "lookout-lobby did not start: $(cat "$log.lobby")"
+    port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$log.lobby")
+    cp "$build/lookout-short-pause" "$app/"
+    (cd "$app" && exec env "$@" "$app/lookout-short-pause" "$port" "$app" 1500) >"$log" 2>&1 &
+    lookout_pid=$!
+    pids+=("$lookout_pid")
+}
+
+# The three lines of a notice, as the program colours them: a player who
+# stayed (black), one who arrived (green) and one who left (grey). Writes the
+# two reports that make them into DIR: the second poll's notice shows them.
+three_line_reports() {
+    mkdir -p "$1"
+    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n' >"$1/1.txt"
+    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Rex\n' >"$1/2.txt"
+}

@@ -9,10 +9,10 @@
 # bubble, the panel's menu switches "Sound" and "Auto show", the fifth entry
 # quits and saves them. What the panel reads of the item is read over the bus
 # as well: the tooltip, the icon's pixels as a report changes them, the menu,
-# and the item again after the panel restarts. When lookout-idle-bench is
-# built (the program with a short pause between polls), it also takes the
-# pictures of the README: a notice with a stay, an arrival and a departure,
-# and the open menu beside it.
+# and the item again after the panel restarts. With lookout-short-pause (the
+# program with a short pause between polls) it also takes the pictures of
+# the README: a notice with a stay, an arrival and a departure, and the open
+# menu beside it.
 #
 # usage: lxqt_panel.sh BUILD_DIR ARTEFACT_DIR
 set -euo pipefail
@@ -123,9 +123,6 @@ wait_for_exit() {
     wait "$lookout_pid" || fail "Lookout exited with status $?: $(tail -n 20 "$lookout_log")"
 }
 
-bubble_window() { xwininfo -root -tree | awk '/"lookout(-idle-bench)?": \("lookout(-idle-bench)?" "lookout(-idle-bench)?"\)  200x150/{print $1; exit}'; }
-bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
-bubble_closed() { ! bubble_open; }
 # bubble_at Y: the bubble is open, 200x150, its right edge on the screen's.
 bubble_at() {
     local bx by bw bh
@@ -284,36 +281,24 @@ wait "$lookout_pid" || true
 
 # --- The pictures: three kinds of line, and the menu beside them -------------
 
-if [ ! -x "$build/lookout-idle-bench" ]; then
-    echo "pictures not taken: $build/lookout-idle-bench is built with LOOKOUT_BUILD_BENCHMARKS only"
-else
-    stop_panel
-    start_panel
-    wait_for 20 sni_host_registered || fail "the panel registered no host the second time"
-    mkdir -p "$work/reports3"
-    three_line_reports "$work/reports3"
-    "$build/lookout-lobby" --port 0 --reports "$work/reports3" >"$work/lobby3.out" 2>"$work/lobby3.log" &
-    pids+=($!)
-    wait_for 10 grep -q 'listening on' "$work/lobby3.out" || fail "the second lobby did not start"
-    port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/lobby3.out")
-    cp "$build/lookout-idle-bench" "$app/"
-    printf 'SHOW_TIME = -1\n' >"$app/config.cfg"
-    (cd "$work" && exec "$app/lookout-idle-bench" "$port" "$app" 1500) >"$work/lookout-pictures.log" 2>&1 &
-    lookout_pid=$!
-    pids+=("$lookout_pid")
-    three_polls() { [ "$(grep -c '^connection ' "$work/lobby3.log")" -ge 3 ]; }
-    wait_for 20 three_polls || fail "the pictures' program did not poll"
-    wait_for 10 bubble_at $((height - panel - 150)) || fail "no bubble for the pictures"
-    sleep 0.3
-    xdotool mousemove 0 0
-    crop="480x220+$((width - 480))+$((height - 220))"
-    import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble.png"
-    click_icon 3
-    wait_for 10 menu_open || fail "the menu did not open for the picture"
-    sleep 0.3
-    import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble-menu.png"
-    xdotool key Escape
-    pass "pictures: $artefacts/lxqt-bubble.png and $artefacts/lxqt-bubble-menu.png"
-fi
+stop_panel
+start_panel
+wait_for 20 sni_host_registered || fail "the panel registered no host the second time"
+three_line_reports "$work/reports3"
+printf 'SHOW_TIME = -1\n' >"$app/config.cfg"
+start_short_pause "$app" "$work/reports3" "$work/lookout-pictures.log"
+three_polls() { [ "$(grep -c '^connection ' "$work/lookout-pictures.log.lobby")" -ge 3 ]; }
+wait_for 20 three_polls || fail "the pictures' program did not poll"
+wait_for 10 bubble_at $((height - panel - 150)) || fail "no bubble for the pictures"
+sleep 0.3
+xdotool mousemove 0 0
+crop="480x220+$((width - 480))+$((height - 220))"
+import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble.png"
+click_icon 3
+wait_for 10 menu_open || fail "the menu did not open for the picture"
+sleep 0.3
+import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble-menu.png"
+xdotool key Escape
+pass "pictures: $artefacts/lxqt-bubble.png and $artefacts/lxqt-bubble-menu.png"
 
 echo "lxqt_panel: all checks passed in $((SECONDS - started)) s"

@@ -18,9 +18,7 @@ unset QT_QPA_PLATFORM
 
 mkdir -p "$work/reports"
 printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 1; Sam\n' >"$work/reports/1.txt"
-"$build/lookout-lobby" --address "$lobby_address" --reports "$work/reports" >"$work/lobby.out" 2>&1 &
-pids+=($!)
-wait_for 10 grep -q listening "$work/lobby.out" || fail "lookout-lobby did not start"
+start_lobby "$work/reports" "$work/lobby.log"
 
 app="$work/app"
 install_program "$build" "$app"

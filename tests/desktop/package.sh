@@ -30,9 +30,7 @@ pass "unpacked into '$folder': $got"
 
 mkdir -p "$work/reports"
 printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\tNobody\n' >"$work/reports/1.txt"
-"$build/lookout-lobby" --address "$lobby_address" --reports "$work/reports" >"$work/lobby.out" 2>"$work/lobby.err" &
-pids+=($!)
-wait_for 10 grep -q listening "$work/lobby.out" || fail "lookout-lobby did not start: $(cat "$work/lobby.err")"
+start_lobby "$work/reports" "$work/lobby.log"
 
 # The example list watches nobody; a user adds a name.
 printf 'LIST += Sam\n' >>"$folder/list.cfg"
@@ -58,8 +56,8 @@ info = Gio.DesktopAppInfo.new_from_filename(sys.argv[1])
 assert info is not None, "not a valid desktop entry"
 assert info.launch([], None)
 PY
-wait_for 20 sh -c "grep -c '^connection' '$work/lobby.err' | grep -qx 2" \
-    || fail "the program started by the launcher did not poll: $(cat "$work/lobby.err")"
+wait_for 20 sh -c "grep -c '^connection' '$work/lobby.log' | grep -qx 2" \
+    || fail "the program started by the launcher did not poll: $(cat "$work/lobby.log")"
 for pid in $(pgrep -x lookout); do
     [ "$(readlink "/proc/$pid/exe")" = "$folder/lookout" ] && kill -TERM "$pid"
 done || true

@@ -28,15 +28,23 @@ session_bubble_geometry() {
 activate() {
     gdbus call --session -d "${1%%/*}" -o "/${1#*/}" -m org.kde.StatusNotifierItem.Activate 100 100 >/dev/null
 }
-
-# skip REASON: the test cannot run on this machine; ctest counts it skipped.
-skip() { echo "SKIP: $*"; exit 77; }
-
-# need COMMAND...: skip unless every COMMAND is installed.
-need() {
-    local c missing=()
-    for c in "$@"; do command -v "$c" >/dev/null 2>&1 || missing+=("$c"); done
-    [ ${#missing[@]} -eq 0 ] || skip "not installed: ${missing[*]} (scripts/install-deps.sh installs them)"
+# session_bubble_in_corner LOG: a notice opened the 200x150 bubble in the
+# corner of the session's screen (whose work area XWayland does not publish).
+session_bubble_in_corner() {
+    local bx by bw bh
+    wait_for 20 session_bubble_open || fail "no bubble after the first report: $(tail "$1")"
+    read -r bx by bw bh < <(session_bubble_geometry)
+    [ "$bx $by $bw $bh" = "$((width - 200)) $((height - 150)) 200 150" ] || fail "bubble at $bx,$by ${bw}x$bh"
+    pass "a notice opened the 200x150 bubble at $bx,$by, the screen's corner"
+}
+# activate_toggles ITEM OPEN CLOSED: the item's Activate, as a panel calls it
+# on a click, closes the open bubble and opens it again.
+activate_toggles() {
+    activate "$1"
+    wait_for 10 "$3" || fail "Activate did not close the bubble"
+    activate "$1"
+    wait_for 10 "$2" || fail "a second Activate did not open the bubble"
+    pass "Activate, as a panel calls it on a click, closes and opens the bubble"
 }
 
 # start_bus DIR: a session bus of the test's own that starts no services, so
@@ -142,22 +150,6 @@ EOF
 # sni_icon_is ITEM PNG: the item shows PNG.
 sni_icon_is() { sni_read "$1" icon "$2" >/dev/null; }
 
-# start_lobby REPORTS_DIR LOG: lookout-lobby serving the folder's reports on
-# the program's fixed port; waits while another run holds the port.
-start_lobby() {
-    local deadline=$((SECONDS + 60))
-    while :; do
-        "$build/lookout-lobby" --reports "$1" >"$2" 2>&1 &
-        lobby_pid=$!
-        pids+=("$lobby_pid")
-        wait_for 10 grep -q -e listening -e 'cannot listen' "$2" || fail "lookout-lobby did not start: $(cat "$2")"
-        grep -q listening "$2" && return 0
-        wait "$lobby_pid" || true
-        [ "$SECONDS" -lt "$deadline" ] || fail "port 22000 stayed taken for a minute: $(cat "$2")"
-        sleep 1
-    done
-}
-
 # prepare_session SESSION: the program in SESSION/app, watching Sam with a
 # bubble that stays until activated, and one report in SESSION/reports that
 # seats him; all of it owned by nobody when the session runs as nobody.
@@ -176,12 +168,4 @@ coloured_box() {
     convert "$1" -colorspace HSL -channel G -separate +channel -threshold 40% -trim \
         -format '%w %h %X %Y' info: 2>/dev/null \
         | awk '{ if ($1 > 1 || $2 > 1) print $3 + 0, $4 + 0, $1, $2 }'
-}
-
-# The three lines of a notice, as the program colours them: a player who
-# stayed (black), one who arrived (green) and one who left (grey). Writes the
-# two reports that make them into DIR.
-three_line_reports() {
-    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n' >"$1/1.txt"
-    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Rex\n' >"$1/2.txt"
 }

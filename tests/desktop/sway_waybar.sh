@@ -100,18 +100,11 @@ start_lookout "$work/lookout-xwayland.log"
 pass "through XWayland, Lookout's item $item is registered with waybar's watcher"
 wait_for 10 icon_drawn || fail "waybar draws no icon in its tray"
 pass "waybar draws the icon in its tray"
-wait_for 20 session_bubble_open || fail "no bubble after the first report: $(tail "$work/lookout-xwayland.log")"
-read -r bx by bw bh < <(session_bubble_geometry)
 # XWayland publishes no work area, so the corner is the screen's; waybar,
 # on the layer above windows, covers the bubble's lowest $bar pixels.
-[ "$bx $by $bw $bh" = "$((width - 200)) $((height - 150)) 200 150" ] || fail "bubble at $bx,$by ${bw}x$bh"
-pass "a notice opened the 200x150 bubble at $bx,$by, the screen's corner"
+session_bubble_in_corner "$work/lookout-xwayland.log"
 picture sway-xwayland.png
-activate "$item"
-wait_for 10 session_bubble_closed || fail "Activate did not close the bubble"
-activate "$item"
-wait_for 10 session_bubble_open || fail "a second Activate did not open the bubble"
-pass "Activate, as waybar calls it on a click, closes and opens the bubble"
+activate_toggles "$item" session_bubble_open session_bubble_closed
 stop_lookout
 
 # --- Natively on Wayland ----------------------------------------------------
@@ -136,11 +129,7 @@ wait_for 10 icon_drawn || fail "waybar draws no icon for the native program"
 wait_for 20 w_bubble_open || fail "no bubble window in sway's tree after the first report: $(tail "$work/lookout-wayland.log")"
 pass "a notice opened the bubble, a window sway places itself: $(w_bubble | cut -d' ' -f2- | tr ' ' x)"
 picture sway-wayland.png
-activate "$item"
-wait_for 10 w_bubble_closed || fail "Activate did not close the native bubble"
-activate "$item"
-wait_for 10 w_bubble_open || fail "a second Activate did not open the native bubble"
-pass "Activate closes and opens the native bubble"
+activate_toggles "$item" w_bubble_open w_bubble_closed
 stop_lookout
 
 echo "sway_waybar: all checks passed in $((SECONDS - started)) s"

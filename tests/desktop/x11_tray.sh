@@ -28,9 +28,7 @@ xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $width, $((height - p
 
 mkdir -p "$work/reports"
 printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\t[AB]Kira\tNobody\n' >"$work/reports/1.txt"
-"$build/lookout-lobby" --address "$lobby_address" --reports "$work/reports" >"$work/lobby.log" 2>&1 &
-pids+=($!)
-wait_for 10 grep -q listening "$work/lobby.log" || fail "lookout-lobby did not start: $(cat "$work/lobby.log")"
+start_lobby "$work/reports" "$work/lobby.log"
 
 app="$work/app"
 install_program "$build" "$app"
@@ -50,13 +48,8 @@ icon=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/{p=1; next} p 
 read -r ix iy iw ih < <(window_geometry "$icon")
 pass "the icon is in the tray at $ix,$iy (${iw}x$ih)"
 
-bubble_window() { xwininfo -root -tree | awk '/"lookout": \("lookout" "lookout"\)  200x150/{print $1; exit}'; }
-# A hidden bubble gives up its window, so it is looked up anew each time.
-bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
-wait_for 20 sh -c "xwininfo -root -tree | grep -q '\"lookout\": (\"lookout\" \"lookout\")  200x150'" \
-    || fail "no bubble after the first report: $(cat "$work/lookout.log")"
+wait_for 20 bubble_open || fail "no bubble after the first report: $(cat "$work/lookout.log")"
 bubble=$(bubble_window)
-wait_for 10 is_viewable "$bubble" || fail "the bubble is not shown"
 read -r bx by bw bh < <(window_geometry "$bubble")
 [ "$bx $by $bw $bh" = "$((width - 200)) $((height - panel - 150)) 200 150" ] \
     || fail "bubble at $bx,$by ${bw}x$bh, not in the corner of the work area"
@@ -95,4 +88,28 @@ grep -qx 'PLAY_SOUND = FALSE' "$app/config.cfg" || fail "config.cfg after Quit: 
 grep -qx 'AUTO_SHOW = TRUE' "$app/config.cfg" || fail "auto show changed: $(cat "$app/config.cfg")"
 grep -qx 'SHOW_TIME = -1' "$app/config.cfg" || fail "show time changed: $(cat "$app/config.cfg")"
 pass "the third entry switched sound off, and Quit saved it"
+
+# On a dark desktop theme (Qt's GTK platform theme, Adwaita's dark variant)
+# the bubble keeps the light page its colours were chosen for: the second
+# poll's notice, whose first line is a stay (black), on a light page.
+ls /usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so >/dev/null 2>&1 \
+    || skip "no Qt GTK platform theme (qt6-gtk-platformtheme; scripts/install-deps.sh installs it)"
+three_line_reports "$work/reports3"
+mkdir -p "$work/dark"
+printf 'LIST += Sam\nLIST += [AB]\n' >"$work/dark/list.cfg"
+printf 'SHOW_TIME = -1\n' >"$work/dark/config.cfg"
+ln -s "$app/icons" "$app/wav" "$work/dark/"
+start_short_pause "$work/dark" "$work/reports3" "$work/dark.log" GTK_THEME=Adwaita:dark QT_QPA_PLATFORMTHEME=gtk3
+two_polls() { [ "$(grep -c '^connection ' "$work/dark.log.lobby")" -ge 3 ]; }
+wait_for 20 two_polls || fail "the short-pause program did not poll: $(cat "$work/dark.log")"
+wait_for 10 bubble_open || fail "no bubble on the dark theme: $(cat "$work/dark.log")"
+xdotool mousemove 0 0
+import -window "$(bubble_window)" "$artefacts/bubble-dark-theme.png"
+# Per cent of full lightness: the page (the bubble's lower third, below the
+# three lines) and the darkest pixel of the first line.
+lightness() { convert "$artefacts/bubble-dark-theme.png" -crop "$1" +repage -colorspace Gray -format "%[fx:int(100*$2)]" info:; }
+page=$(lightness 180x40+5+105 mean) stay=$(lightness 180x14+5+3 minima)
+[ "$page" -ge 90 ] && [ "$stay" -le 20 ] \
+    || fail "on the dark theme the page is at $page % and the stay line's text at $stay %: $artefacts/bubble-dark-theme.png"
+pass "on a dark GTK theme the bubble's page is light ($page %) and the stay line dark ($stay %)"
 echo "x11_tray: all checks passed"
