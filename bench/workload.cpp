@@ -114,7 +114,7 @@ QStringList listEntries(const QByteArray &listFile)
             if (auto name = watchlist::entryName(line))
                 entries.append(*name);
         },
-        lines::FileText::Utf8OrLatin1);
+        lines::Text::Utf8OrLatin1);
     return entries;
 }
 

@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 entries.append(*name);
             }
         },
-        lines::FileText::Utf8OrLatin1);
+        lines::Text::Utf8OrLatin1);
     check(read == expectedLines(bytes), "lines differ from the rule");
 
     const watchlist::Matcher matcher(entries);
