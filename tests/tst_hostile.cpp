@@ -54,62 +54,6 @@ QByteArray crowdedReport()
     return report;
 }
 
-// A report of `count` players watched through the tag [AB], on one server,
-// whose presence entries all have the same hash under the unseeded text hash
-// the watcher once used for its tables: a lobby that knew the hash could send
-// it, and every comparison after it would walk the whole table for every
-// entry. The hash mixed the text four UTF-16 units at a time, each step
-// invertible, so the four units before the fixed tail " Arena" are worked
-// out backwards from the state they must leave.
-QByteArray collidingReport(int count)
-{
-    constexpr quint64 mix = 0xff51afd7ed558ccdULL;
-    quint64 unmix = mix; // its inverse modulo 2^64, by Newton's iteration
-    for (int i = 0; i < 6; ++i)
-        unmix *= 2 - mix * unmix;
-    const auto step = [](quint64 h, quint64 units) {
-        h = (h ^ units) * mix;
-        return h ^ (h >> 32);
-    };
-    const auto word = [](QStringView four) {
-        quint64 w = 0;
-        for (int i = 3; i >= 0; --i)
-            w = (w << 16) | four[i].unicode();
-        return w;
-    };
-    const QString common = u"[AB]Colliding_player"_s; // 20 units: whole words
-    constexpr quint64 target = 0x0123456789abcdefULL;
-    const quint64 beforeTarget = (target ^ (target >> 32)) * unmix;
-    const qsizetype length = common.size() + 8 + 6; // + free word, worked-out word, " Arena"
-
-    QByteArray report = "SERVER 1; 10.0.0.1:27960 Arena\n";
-    QByteArray line;
-    int made = 0;
-    for (quint32 n = 0; made < count; ++n) {
-        QString name = common;
-        for (quint32 k = n, i = 0; i < 4; ++i, k /= 36)
-            name += QChar(u"0123456789abcdefghijklmnopqrstuvwxyz"[k % 36]);
-        quint64 h = 0x9e3779b97f4a7c15ULL ^ (quint64(length) * 2);
-        for (qsizetype at = 0; at < name.size(); at += 4)
-            h = step(h, word(QStringView(name).sliced(at, 4)));
-        const quint64 solved = beforeTarget ^ h;
-        bool usable = true;
-        for (int i = 0; i < 4; ++i) {
-            const QChar c(char16_t(solved >> (16 * i)));
-            usable = usable && c.unicode() > 0xff && !c.isSurrogate() && !c.isSpace() && !c.isNonCharacter();
-            name += c;
-        }
-        if (!usable)
-            continue;
-        line += (line.isEmpty() ? "" : "\t") + name.toUtf8();
-        if (++made % 1000 == 0 || made == count) {
-            report += "CLIENTS 1000; " + line + '\n';
-            line.clear();
-        }
-    }
-    return report;
-}
-
 // The notice text outside the notice's own markup, which is all that a
 // name can put there.
 QString namesIn(QString text)
@@ -178,8 +122,6 @@ void tst_hostile::hostileLobby_data()
 
     const QByteArray crowded = crowdedReport();
     QTest::newRow("100,000 players") << send(crowded) << crowded;
-    const QByteArray colliding = collidingReport(2000);
-    QTest::newRow("names built to collide in an unseeded hash") << send(colliding) << colliding;
     const QByteArray markup
         = before + "SERVER 3; c Lagoon\nCLIENTS 4; <img src=x>\t&amp;\t<b>\t<img/src=x>\n";
     QTest::newRow("names made of markup") << send(markup) << markup;

@@ -85,14 +85,17 @@ void tst_report::answer_data()
     row("as many watched seats as a report may hold", {seats}, QByteArray("Sam on A\n").repeated(most));
     row("one watched seat more", {seats + "CLIENTS 1; Kira\n"}, QByteArray("Sam on A\n").repeated(most),
         Verdict::PastBound);
-    const QByteArray longServer = "SERVER 1; a " + QByteArray(1000 * 1000, 'A') + "\n";
-    const qsizetype fit = report::PollReader::maxSeatText / (3 + 1 + 1000 * 1000);
+    const QByteArray longServer = "SERVER 1; a " + QByteArray(10000, 'A') + "\n";
+    const qsizetype fit = report::PollReader::maxSeatText / (3 + 1 + 10000);
     row("watched seats on a server with a long name",
         {longServer + ("CLIENTS 1; " + QByteArray("Sam\t").repeated(fit) + "Sam\n")},
-        ("Sam on " + QByteArray(1000 * 1000, 'A') + "\n").repeated(fit), Verdict::PastBound);
+        ("Sam on " + QByteArray(10000, 'A') + "\n").repeated(fit), Verdict::PastBound);
     QByteArray unwatched = "SERVER 1; a A\nCLIENTS 1; Nobody\n";
     unwatched = unwatched.repeated(report::PollReader::maxReportSize / unwatched.size() + 1);
     row("an answer past the size bound", {unwatched}, "", Verdict::PastBound);
+    const QByteArray names
+        = "CLIENTS 1; " + QByteArray("a\t").repeated(report::PollReader::maxPlayers) + "Sam\n";
+    row("more player names than a report may hold", {names}, "", Verdict::PastBound);
 }
 
 void tst_report::answer()

@@ -62,6 +62,7 @@ void PollReader::start(const QString &server)
     m_traces.clear();
     m_rest.clear();
     m_received = 0;
+    m_players = 0;
     m_seats = 0;
     m_seatText = 0;
     m_reset = false;
@@ -109,10 +110,10 @@ void PollReader::readLine(QByteArrayView line)
         return;
     }
     const auto players = playerList(text);
-    if (!players || m_watched.isEmpty())
+    if (!players)
         return;
     forEachPlayer(*players, [this](QStringView name) {
-        if (m_pastBound || !m_watched.isWatched(name))
+        if (m_pastBound || (m_pastBound = ++m_players > maxPlayers) || !m_watched.isWatched(name))
             return;
         m_seatText += name.size() + 1 + m_server.size();
         if (++m_seats > maxSeats || m_seatText > maxSeatText) {

@@ -69,12 +69,15 @@ public:
 
     // Bounds on one answer, past which it is not believed. A line past
     // maxLineLength is a damaged answer. The others keep the GUI thread's
-    // time for one poll, reading, comparison and notice included, within
-    // 100 ms (BENCHMARKS.md), far above what a huge lobby sends.
+    // time for one poll, reading, comparison and the bubble's layout of the
+    // notice included, within 100 ms of an empty one's (BENCHMARKS.md): the
+    // notice costs about 30 us a line, every player name about 70 ns. A
+    // lobby of 30,000 players sends 400 kB.
     static constexpr qsizetype maxLineLength = 1024 * 1024;
-    static constexpr qint64 maxReportSize = 64 * 1024 * 1024;
-    static constexpr qsizetype maxSeats = 100000; // watched seats
-    static constexpr qsizetype maxSeatText = 8 * 1024 * 1024; // characters of their entries
+    static constexpr qint64 maxReportSize = 4 * 1024 * 1024;
+    static constexpr qsizetype maxPlayers = 300000; // player names, watched or not
+    static constexpr qsizetype maxSeats = 2000; // watched seats
+    static constexpr qsizetype maxSeatText = 64 * 1024; // characters of their entries
 
     void setWatchList(const QStringList &entries) { m_watched = watchlist::Matcher(entries); }
     const watchlist::Matcher &watched() const { return m_watched; }
@@ -108,6 +111,7 @@ private:
     QByteArray m_traces;
     QByteArray m_rest; // of a line not ended yet
     qint64 m_received = 0;
+    qsizetype m_players = 0;
     qsizetype m_seats = 0;
     qsizetype m_seatText = 0;
     bool m_reset = false;

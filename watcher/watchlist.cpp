@@ -50,14 +50,19 @@ Matcher::Matcher(const QStringList &entries)
 
 bool Matcher::isWatched(QStringView name) const
 {
+    // A tag begins with "[", which no other character matches in any case.
+    const bool bracket = name.contains(u'[');
     for (const QString &tag : m_tags) {
-        if (name.contains(tag, Qt::CaseInsensitive))
+        if (bracket && name.contains(tag, Qt::CaseInsensitive))
             return true;
     }
     if (m_plain.isEmpty())
         return false;
-    const QStringView rest = afterTag(name);
-    return m_plain.contains((rest.isEmpty() ? name : rest).toString().toLower());
+    const QStringView rest = bracket ? afterTag(name) : QStringView();
+    const QStringView key = rest.isEmpty() ? name : rest;
+    // No copy of the name: toLower() gives the string itself back when
+    // nothing changes, as for most names, and this runs for every player.
+    return m_plain.contains(QString::fromRawData(key.data(), key.size()).toLower());
 }
 
 } // namespace watchlist
