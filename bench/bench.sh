@@ -2,20 +2,19 @@
 # Every benchmark figure of BENCHMARKS.md, for this revision and a base
 # revision side by side in one run, so that both meet the same machine and
 # the same load. Configures an optimised build of each (the base in a
-# temporary git worktree), checks that this revision's fast paths still agree
-# with the plain Qt calls, then runs each benchmark group for the base and
-# then for this revision, the file mode on the huge lobby and the idle
-# measurement, and ends with a table of both revisions' medians.
+# temporary git worktree), then runs each benchmark group for the base and
+# then for this revision, and the idle measurement, and ends with a table of
+# both revisions' medians. A benchmark one revision lacks shows no ratio.
 #
 # usage: bench/bench.sh [BUILD_DIR] [BASE]
 #   BUILD_DIR  this revision's build (default: build-bench beside the sources);
 #              the base is built in BUILD_DIR-base from a worktree in BUILD_DIR-base-src
-#   BASE       the commit to compare with (default: cf36a6a)
+#   BASE       the commit to compare with (default: e6f4efe)
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$source_dir/build-bench}
-base=${2:-cf36a6a}
+base=${2:-e6f4efe}
 base_src=$build-base-src
 base_build=$build-base
 results=$(mktemp -d)
@@ -39,11 +38,8 @@ git -C "$base_src" checkout --quiet --detach "$base"
 configure "$base_src" "$base_build"
 cmake --build "$base_build" --target lookout-bench lookout-idle-bench lookout-lobby
 configure "$source_dir" "$build"
-cmake --build "$build" --target lookout-bench lookout-idle-bench lookout-tray-min lookout-lobby tst_matchfold
+cmake --build "$build" --target lookout-bench lookout-idle-bench lookout-tray-min lookout-lobby
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-
-echo "== this revision's fast paths against the Qt calls they stand for"
-"$build/tests/tst_matchfold" | tail -1
 
 run() { # NAME BUILD ARGS...
     local name=$1 dir=$2
@@ -65,20 +61,7 @@ done
 for rev in base this; do
     dir=$build
     [ "$rev" = base ] && dir=$base_build
-    run "$rev" "$dir" --benchmark_filter='poll'
-done
-
-echo "== file mode, huge lobby against the poll before it"
-files=$results/files
-mkdir -p "$files"
-"$build/lookout-bench" --write-list huge "$files/list.cfg"
-"$build/lookout-lobby" --simulate --seed 1 --servers 20000 --players 450000 --dump "$files/reports" --count 2 >/dev/null
-for rev in base this; do
-    dir=$build
-    [ "$rev" = base ] && dir=$base_build
-    echo "-- $rev"
-    "$dir/lookout-bench" --report "$files/reports/report-0002.txt" --list "$files/list.cfg" \
-        --against "$files/reports/report-0001.txt"
+    run "$rev" "$dir" --benchmark_filter='poll' --benchmark_report_aggregates_only=true
 done
 
 echo "== the idle program, 100 polls of the typical lobby"

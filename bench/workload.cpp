@@ -109,12 +109,12 @@ QStringList listEntries(const QByteArray &listFile)
     lines::forEachFileLine(
         file,
         [&](const QString &line) {
-            if (watchlist::isComment(line))
+            if (lines::isComment(line))
                 return;
             if (auto name = watchlist::entryName(line))
                 entries.append(*name);
         },
-        lines::FileText::Utf8OrLatin1);
+        lines::Text::Utf8OrLatin1);
     return entries;
 }
 

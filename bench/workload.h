@@ -28,9 +28,8 @@ struct Shape
 
 // 200 servers, 3,000 players online, 50 entries of which 5 tags.
 constexpr Shape typical{200, 4500, 45, 5, 2};
-// 20,000 servers, 300,000 players online, 1,000 entries of which 20 tags;
-// about 10,000 watched players online.
-constexpr Shape huge{20000, 450000, 980, 20, 1};
+// 2,000 servers, 30,000 players online, 1,000 entries of which 20 tags.
+constexpr Shape large{2000, 45000, 980, 20, 1};
 
 Lobby lobby(const Shape &shape, quint64 seed = 1);
 

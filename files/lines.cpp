@@ -2,17 +2,25 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QIODevice>
 #include <QStringDecoder>
 
 namespace lines {
 
 namespace {
 
-QByteArrayView beforeNul(QByteArrayView bytes)
+QString decoded(QByteArray bytes, Text text)
 {
-    const void *nul = std::memchr(bytes.data(), '\0', size_t(bytes.size()));
-    return nul ? bytes.first(static_cast<const char *>(nul) - bytes.data()) : bytes;
+    const qsizetype nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    if (text == Text::Latin1)
+        return QString::fromLatin1(bytes);
+    // A byte-order mark inside the file is a character like any other: only
+    // the one at the start of the file is skipped, by forEachFileLine().
+    QStringDecoder utf8(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    const QString line = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : line;
 }
 
 } // namespace
@@ -22,63 +30,33 @@ bool isComment(QStringView line)
     return line.size() >= 2 && line.front() == u'#';
 }
 
-QString latin1Text(QByteArrayView bytes)
+void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line, Text text)
 {
-    return QString::fromLatin1(beforeNul(bytes));
-}
-
-QString utf8OrLatin1Text(QByteArrayView bytes)
-{
-    bytes = beforeNul(bytes);
-    // A byte-order mark inside the file is a character like any other: only
-    // the one at the start of the file is skipped, by forEachFileLine().
-    QStringDecoder utf8(
-        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8.decode(bytes);
-    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
-}
-
-QString utf8Text(QByteArrayView bytes)
-{
-    return QString::fromUtf8(beforeNul(bytes));
-}
-
-void forEachFileLine(QIODevice &file, const std::function<void(const QString &)> &line, FileText text)
-{
-    const auto decode = text == FileText::Latin1 ? latin1Text : utf8OrLatin1Text;
-    const auto take = [&](QByteArrayView bytes) {
-        if (bytes.endsWith("\r\n")) {
-            QByteArray copy = bytes.toByteArray();
-            copy.remove(copy.size() - 2, 1);
-            line(decode(copy));
-        } else {
-            line(decode(bytes));
-        }
-    };
-    if (text == FileText::Utf8OrLatin1 && file.peek(3) == "\xef\xbb\xbf")
+    if (text == Text::Utf8OrLatin1 && file.peek(3) == "\xef\xbb\xbf")
         file.skip(3);
-
-    Splitter splitter;
-    char chunk[64 * 1024];
-    qint64 got;
-    while ((got = file.read(chunk, sizeof chunk)) > 0)
-        splitter.feed(chunk, got, take);
-    if (!splitter.rest().isEmpty())
-        take(splitter.rest());
+    bool overlong = false;
+    while (!file.atEnd()) {
+        // readLine() takes one byte less than it is given.
+        QByteArray bytes = file.readLine(maxLineLength + 2);
+        const bool ended = bytes.endsWith('\n');
+        if (!overlong && (ended || file.atEnd()) && !bytes.isEmpty()) {
+            if (bytes.endsWith("\r\n"))
+                bytes.remove(bytes.size() - 2, 1);
+            line(decoded(bytes, text));
+        }
+        // The first piece of a line too long to read whole: drop it and the
+        // rest, up to its line feed.
+        overlong = !ended;
+    }
 }
 
-bool openRegularFile(QFile &file)
+void readRegularFile(QFile &file, const std::function<void(const QString &)> &line, Text text)
 {
     // Not QIODevice::Text: it would drop every carriage return, and only one
     // right before a line feed is a line end.
-    return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly);
-}
-
-void readRegularFile(QFile &file, const std::function<void(const QString &)> &line)
-{
-    if (!openRegularFile(file))
+    if (!QFileInfo(file.fileName()).isFile() || !file.open(QIODevice::ReadOnly))
         return;
-    forEachFileLine(file, line);
+    forEachFileLine(file, line, text);
     file.close();
 }
 

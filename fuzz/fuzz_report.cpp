@@ -1,6 +1,7 @@
-// The lobby's report as the watcher reads it: bytes cut into lines by
-// lines::Splitter, server and clients lines picked out, players matched
-// against a watch list and turned into presence entries.
+// The lobby's report as the watcher reads it, judged by the QRegExp
+// reference reading: report::PollReader fed the bytes in pieces, the way
+// packets arrive, must find the same watched players in the same order,
+// trace each of them, and judge the answer's end by its tail.
 //
 // Input: one control byte, then the extra watch-list entries and packet
 // sizes it announces, then the report. The control byte's low two bits
@@ -8,10 +9,9 @@
 // bytes), the next two bits one less than the number of packet sizes (one
 // byte each, plus one). An input too short for what it announces is all report.
 
-#include "lines.h"
 #include "presence.h"
+#include "reference.h"
 #include "report.h"
-#include "watchlist.h"
 
 #include <QByteArray>
 #include <QList>
@@ -31,44 +31,6 @@ void check(bool ok, const char *what)
         fprintf(stderr, "fuzz_report: %s\n", what);
         std::abort();
     }
-}
-
-bool isWordChar(QChar c)
-{
-    return c.isLetterOrNumber() || c.isMark() || c == u'_';
-}
-
-bool hasSpace(QStringView s)
-{
-    for (QChar c : s) {
-        if (c.isSpace())
-            return true;
-    }
-    return false;
-}
-
-struct Cut
-{
-    QList<QByteArray> lines;
-    QByteArray rest;
-    bool inLine = false;
-};
-
-// Feeds `bytes` in pieces of the given sizes, repeated, the way packets arrive.
-Cut cut(const QByteArray &bytes, const QList<int> &pieces)
-{
-    Cut result;
-    lines::Splitter splitter;
-    qsizetype at = 0;
-    for (int i = 0; at < bytes.size(); ++i) {
-        const qsizetype size = qMin<qsizetype>(pieces[i % pieces.size()], bytes.size() - at);
-        splitter.feed(bytes.constData() + at, size,
-            [&](QByteArrayView line) { result.lines.append(line.toByteArray()); });
-        at += size;
-    }
-    result.rest = splitter.rest().toByteArray();
-    result.inLine = splitter.inLine();
-    return result;
 }
 
 } // namespace
@@ -97,76 +59,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (pieces.isEmpty())
         pieces.append(1);
 
-    // How the bytes are cut into packets must not change the lines.
-    const Cut whole = cut(bytes, {int(qMax<qsizetype>(1, bytes.size()))});
-    const Cut inPieces = cut(bytes, pieces);
-    check(whole.lines == inPieces.lines, "packet boundaries changed the lines");
-    check(
-        whole.rest == inPieces.rest && whole.inLine == inPieces.inLine, "packet boundaries changed the rest");
-
-    QByteArray joined;
-    for (const QByteArray &line : whole.lines) {
-        check(line.endsWith('\n') && line.indexOf('\n') == line.size() - 1, "a line is not one line");
-        check(line.size() <= lines::maxLineLength + 1, "an overlong line got through");
-        joined += line;
+    report::PollReader reader;
+    reader.setWatchList(watched);
+    reader.start(QString());
+    QStringList entries;
+    QByteArray traces;
+    for (qsizetype at = 0, i = 0; at < bytes.size(); ++i) {
+        const qsizetype size = qMin<qsizetype>(pieces[i % pieces.size()], bytes.size() - at);
+        reader.read(QByteArrayView(bytes).sliced(at, size));
+        at += size;
+        entries += reader.takeEntries();
+        traces += reader.takeTraces();
     }
-    if (bytes.size() <= lines::maxLineLength)
-        check(joined + whole.rest == bytes, "bytes were lost or added");
-    check(whole.inLine == !whole.rest.isEmpty(), "inLine disagrees with rest");
+    if (reader.pastBound())
+        return 0;
 
-    const watchlist::Matcher matcher(watched);
-    QString server;
-    QStringList online;
-    for (const QByteArray &raw : whole.lines) {
-        // The watcher's own order of tests: only the two keywords are decoded.
-        if (raw.startsWith("SERVER ")) {
-            const QString line = lines::utf8Text(raw);
-            if (const auto name = report::serverName(line)) {
-                check(!name->isEmpty() && line.endsWith(name->toString() + u'\n'),
-                    "server name not at the end");
-                for (QChar c : *name)
-                    check(isWordChar(c), "server name with a non-word character");
-                server = name->toString();
-            }
-        } else if (raw.startsWith("CLIENTS ")) {
-            const QString line = lines::utf8Text(raw);
-            const auto list = report::playerList(line);
-            if (!list)
-                continue;
-            check(!list->isEmpty() && !list->contains(u'\n'), "player list empty or with a line feed");
-            check(line.endsWith(list->toString() + u'\n'), "player list not at the end");
-            const QChar *previous = nullptr;
-            report::forEachPlayer(*list, [&](QStringView name) {
-                check(!name.isEmpty(), "an empty name");
-                check(name.data() >= list->data() && name.data() + name.size() <= list->data() + list->size(),
-                    "a name outside its list");
-                check(previous == nullptr || name.data() > previous, "names out of order");
-                check(name.lastIndexOf(u'\t') <= 0, "a tab inside a name");
-                previous = name.data();
-
-                const bool isWatched = matcher.isWatched(name);
-                // An entry with a clan tag in it is compared with what follows
-                // a player's tag, so only untagged names must find themselves.
-                if (watchlist::afterTag(name).isEmpty() && watched.contains(name.toString()))
-                    check(isWatched, "a listed name is not watched");
-                if (name.contains(u"[ab]", Qt::CaseInsensitive))
-                    check(isWatched, "a tagged name is not watched");
-                if (!isWatched)
-                    return;
-                const QString entry = presence::entry(name, server);
-                if (!hasSpace(name) && !server.isEmpty()) {
-                    const presence::Split who = presence::split(entry);
-                    check(who.player == name && who.server == server, "entry does not split back");
-                }
-                online.append(entry);
-            });
-        }
-    }
+    check(entries == reference::online(bytes, watched), "the reader and the QRegExp reading disagree");
+    check(traces.count('\n') == entries.size(), "not one trace for each watched player");
+    const QByteArray tail = bytes.mid(bytes.lastIndexOf('\n') + 1);
+    const bool cutOff = tail.startsWith("SERVER ") || tail.startsWith("CLIENTS ");
+    check(reader.verdict()
+            == (cutOff ? report::PollReader::Verdict::CutOff : report::PollReader::Verdict::Report),
+        "the tail misjudged");
 
     // Whatever a report holds, comparing it with itself says nothing and
     // comparing it with nothing announces everyone.
-    check(presence::compare(online, online).kind == presence::Notice::None, "a report differs from itself");
-    const presence::Notice first = presence::compare(online, {});
-    check((first.kind == presence::Notice::Important) == !online.isEmpty(), "first report misjudged");
+    check(presence::compare(entries, entries).kind == presence::Notice::None, "a report differs from itself");
+    const presence::Notice first = presence::compare(entries, {});
+    check((first.kind == presence::Notice::Important) == !entries.isEmpty(), "first report misjudged");
     return 0;
 }

@@ -1,5 +1,5 @@
 // list.cfg as the watcher reads it: lines::forEachFileLine over the file,
-// then watchlist::isComment and watchlist::entryName on each line, and a
+// then lines::isComment and watchlist::entryName on each line, and a
 // Matcher built from the entries found.
 
 #include "lines.h"
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         file,
         [&](const QString &line) {
             read.append(line);
-            const bool comment = watchlist::isComment(line);
+            const bool comment = lines::isComment(line);
             check(comment == (line.size() >= 2 && line.front() == u'#'), "isComment misjudged");
             if (const auto name = watchlist::entryName(line)) {
                 check(!comment, "a comment read as an entry");
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 entries.append(*name);
             }
         },
-        lines::FileText::Utf8OrLatin1);
+        lines::Text::Utf8OrLatin1);
     check(read == expectedLines(bytes), "lines differ from the rule");
 
     const watchlist::Matcher matcher(entries);

@@ -1,7 +1,7 @@
-#include "harness.h"
 #include "lines.h"
 #include "lookout.h"
 #include "settings.h"
+#include "support.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -32,13 +32,15 @@ ReadReport readReport(const QByteArray &bytes)
     if (QString::fromUtf8(bytes).toUtf8() != bytes)
         read.faults.append(u"not UTF-8"_s);
     bool serverLineBefore = false;
-    lines::Splitter splitter;
-    splitter.feed(bytes.constData(), bytes.size(), [&](QByteArrayView raw) {
-        const QString line = lines::utf8Text(raw);
+    QList<QByteArray> lines = bytes.split('\n');
+    if (!lines.takeLast().isEmpty())
+        read.faults.append(u"last line without its line feed"_s);
+    for (const QByteArray &raw : std::as_const(lines)) {
+        const QString line = QString::fromUtf8(raw + '\n');
         if (const auto server = report::serverName(line)) {
             read.servers.append(server->toString());
             serverLineBefore = true;
-            return;
+            continue;
         }
         const auto list = report::playerList(line);
         if (!list || !serverLineBefore) {
@@ -53,9 +55,7 @@ ReadReport readReport(const QByteArray &bytes)
             });
         }
         serverLineBefore = false;
-    });
-    if (!splitter.rest().isEmpty())
-        read.faults.append(u"last line without its line feed"_s);
+    }
     return read;
 }
 

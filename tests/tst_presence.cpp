@@ -29,37 +29,9 @@ class tst_presence : public QObject
     Q_OBJECT
 
 private slots:
-    void split_data();
-    void split();
     void compare_data();
     void compare();
 };
-
-void tst_presence::split_data()
-{
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<QString>("player");
-    QTest::addColumn<QString>("server");
-
-    QTest::newRow("player and server") << u"Sam Arena"_s << u"Sam"_s << u"Arena"_s;
-    QTest::newRow("tagged player, Cyrillic server") << u"[AB]Zoë Крепость"_s << u"[AB]Zoë"_s << u"Крепость"_s;
-    QTest::newRow("space inside the name") << u"Big Tom Arena"_s << QString() << QString();
-    QTest::newRow("no server") << u"Sam "_s << QString() << QString();
-    QTest::newRow("no-break space in the name") << u"Big\u00a0Tom Arena"_s << QString() << QString();
-    QTest::newRow("tab as the separator") << u"Sam\tArena"_s << u"Sam"_s << u"Arena"_s;
-    QTest::newRow("leading space") << u" Sam"_s << QString() << QString();
-}
-
-void tst_presence::split()
-{
-    QFETCH(QString, entry);
-    QFETCH(QString, player);
-    QFETCH(QString, server);
-
-    const presence::Split got = presence::split(entry);
-    QCOMPARE(got.player.toString(), player);
-    QCOMPARE(got.server.toString(), server);
-}
 
 void tst_presence::compare_data()
 {
@@ -88,9 +60,6 @@ void tst_presence::compare_data()
     QTest::newRow("name changed in case: gone and new")
         << QStringList{u"sam Arena"_s} << QStringList{u"Sam Arena"_s} << int(Notice::Important)
         << arrival(u"sam"_s, u"Arena"_s) + departure(u"Sam"_s, u"Arena"_s);
-    QTest::newRow("cut at a tab after a space: a new entry, but the same player and server")
-        << QStringList{u"Sam\tArena"_s} << QStringList{u"Sam Arena"_s} << int(Notice::Important)
-        << arrival(u"Sam"_s, u"Arena"_s);
     QTest::newRow("twice before: two stay lines, lengths differ")
         << QStringList{u"Sam Arena"_s} << QStringList{u"Sam Arena"_s, u"Sam Arena"_s} << int(Notice::Info)
         << stay(u"Sam"_s, u"Arena"_s) + stay(u"Sam"_s, u"Arena"_s);

@@ -1,7 +1,6 @@
-#include "harness.h"
-#include "lookout.h"
 #include "reference.h"
 #include "simulation.h"
+#include "support.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -13,45 +12,6 @@
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// lookout-lobby's simulation behind a server of the test's own, so the test
-// knows which report each connection got.
-class SimulatedLobby : public QTcpServer
-{
-public:
-    explicit SimulatedLobby(LobbySimulation &simulation)
-        : m_simulation(simulation)
-    {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, &SimulatedLobby::answer);
-    }
-
-    std::function<void(int connection, const QByteArray &report)> served;
-    std::function<void()> done;
-    int connections = 0;
-
-private:
-    void answer()
-    {
-        while (QTcpSocket *socket = nextPendingConnection()) {
-            connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-            const QByteArray report = m_simulation.report();
-            m_simulation.advance();
-            ++connections;
-            served(connections, report);
-            socket->write(report);
-            socket->disconnectFromHost();
-            if (done)
-                done();
-        }
-    }
-
-    LobbySimulation &m_simulation;
-};
-
-} // namespace
 
 // The real watcher against the lobby simulation for thousands of polls, a
 // few milliseconds apart: every notice is checked against one worked out
@@ -79,11 +39,6 @@ void tst_soak::everyPollAgainstTheSimulation()
     // notice must escape or cannot split, in another case than the lobby's.
     const QByteArray listFile = simulation.sampleWatchList(10, 4)
         + "LIST += <B>REX</B>\nLIST += tom & jerry\nLIST += KIRA'S\nLIST += [gg]\n";
-    QTemporaryDir dir;
-    QFile list(dir.filePath(u"list.cfg"_s));
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write(listFile);
-    list.close();
     const QStringList entries = reference::watchList(listFile);
 
     // What the current poll should tell, and whether it has.
@@ -102,9 +57,12 @@ void tst_soak::everyPollAgainstTheSimulation()
     qint64 memoryAtSettled = 0;
     qint64 memoryAtEnd = 0;
 
-    SimulatedLobby lobby(simulation);
+    ScriptedLobby lobby;
     QVERIFY(lobby.isListening());
-    lobby.served = [&](int connection, const QByteArray &report) {
+    QEventLoop loop;
+    lobby.answerFor = [&](int connection) {
+        const QByteArray report = simulation.report();
+        simulation.advance();
         // Everything the previous poll should have said, it has said by now.
         if (connection > 1 && expected.kind != reference::Notice::None && !told)
             fault(connection - 1, u"no notice, expected "_s + expected.text);
@@ -118,12 +76,13 @@ void tst_soak::everyPollAgainstTheSimulation()
         expected = reference::compare(online, onlineBefore);
         told = false;
         onlineBefore = online;
+        if (finished >= polls)
+            QTimer::singleShot(0, &loop, &QEventLoop::quit);
+        return ScriptedLobby::Answer{{report}};
     };
 
-    WatcherOptions options;
-    options.lobbyAddress = QHostAddress::LocalHost;
-    options.lobbyPort = lobby.serverPort();
-    options.folder = dir.path();
+    WatcherSetup setup(listFile, &lobby);
+    WatcherOptions &options = setup.options;
     options.nextPollDelay = 1;
     options.fallbackInterval = 60000; // every answer is whole: no poll should be given up
 
@@ -135,9 +94,9 @@ void tst_soak::everyPollAgainstTheSimulation()
         const auto check = [&](reference::Notice::Kind kind, const QString &text) {
             (kind == reference::Notice::Important ? important : ordinary)++;
             if (told)
-                fault(lobby.connections, u"a second notice"_s);
+                fault(lobby.connections(), u"a second notice"_s);
             else if (kind != expected.kind || text != expected.text)
-                fault(lobby.connections,
+                fault(lobby.connections(),
                     u"told %1 %2, expected %3 %4"_s.arg(int(kind))
                         .arg(text)
                         .arg(int(expected.kind))
@@ -149,11 +108,6 @@ void tst_soak::everyPollAgainstTheSimulation()
         connect(&watcher, &lookOut::newImportantInfo, this,
             [&](const QString &text) { check(reference::Notice::Important, text); });
         // Not QTRY_VERIFY: it sleeps 10 ms between its looks, longer than a poll takes.
-        QEventLoop loop;
-        lobby.done = [&] {
-            if (finished >= polls)
-                loop.quit();
-        };
         QTimer::singleShot(30 * 60 * 1000, &loop, &QEventLoop::quit);
         loop.exec();
     }

@@ -1,5 +1,6 @@
 #include "lookout.h"
 
+#include "lines.h"
 #include "presence.h"
 
 #include <QCoreApplication>
@@ -22,10 +23,9 @@ QHostAddress WatcherOptions::defaultLobbyAddress()
 namespace {
 
 // The traces are for whoever started us from a terminal; nothing reads them.
-void trace(const QString &text)
+void trace(QByteArrayView text)
 {
-    const QByteArray bytes = text.toLatin1();
-    std::cout.write(bytes.constData(), bytes.size());
+    std::cout.write(text.data(), text.size());
 }
 
 // Whether the lobby reset the connection rather than closing it. Qt reports
@@ -60,6 +60,8 @@ lookOut::lookOut(QObject *, const WatcherOptions &options)
     parseConfig();
     connectToLobby();
 
+    // Precise: Qt's coarse timers may fire up to 5 % early.
+    pollTimer.setTimerType(Qt::PreciseTimer);
     pollTimer.setInterval(m_options.fallbackInterval);
     pollTimer.setSingleShot(false);
     pollTimer.start();
@@ -80,16 +82,13 @@ lookOut::~lookOut()
 
 void lookOut::parseConfig()
 {
-    if (!lines::openRegularFile(listFile))
-        return;
-    lines::forEachFileLine(
-        listFile, [this](const QString &line) { parseConfigLine(line); }, lines::FileText::Utf8OrLatin1);
-    listFile.close();
+    lines::readRegularFile(
+        listFile, [this](const QString &line) { parseConfigLine(line); }, lines::Text::Utf8OrLatin1);
 }
 
 void lookOut::parseConfigLine(const QString &line)
 {
-    if (watchlist::isComment(line))
+    if (lines::isComment(line))
         return;
     if (auto name = watchlist::entryName(line))
         watchList.append(*name);
@@ -97,7 +96,7 @@ void lookOut::parseConfigLine(const QString &line)
 
 void lookOut::connectToLobby()
 {
-    trace(u"connected\n"_s);
+    trace("connected\n");
     onlineNow.clear();
     if (state() != UnconnectedState) {
         // The previous poll never finished. Its half report says nothing about
@@ -105,23 +104,24 @@ void lookOut::connectToLobby()
         // of polls is started from it.
         closeWithoutReport();
     }
-    m_poll.start();
+    updateWatchList();
+    m_poll.start(currentServer);
     connectToHost(m_options.lobbyAddress, m_options.lobbyPort, ReadWrite);
 }
 
 void lookOut::analizeInfo()
 {
-    trace(u"disconnected\n"_s);
+    trace("disconnected\n");
     if (m_abandoning)
         return;
     // Whatever the socket still holds belongs to this report.
     processPackage();
 
-    // A lobby that closed in order after whole lines has said all it had,
-    // even if that was nothing: an empty lobby tells that everyone left. A
-    // reset, a line cut off or a report past its bounds carries evidence that
-    // it is not the whole story, and comparing it would tell of departures
-    // that never happened. The next poll comes at its usual time either way.
+    // A lobby that closed in order has said all it had, even if that was
+    // nothing: an empty lobby tells that everyone left. A reset, a line cut
+    // off or an answer past its bounds carries evidence that it is not the
+    // whole story, and comparing it would tell of departures that never
+    // happened. The next poll comes at its usual time either way.
     if (m_poll.verdict() == report::PollReader::Verdict::Report) {
         const presence::Notice notice = presence::compare(onlineNow, onlineBefore);
         if (notice.kind == presence::Notice::Important)
@@ -141,13 +141,12 @@ void lookOut::processPackage()
     while (bytesAvailable() > 0 && !m_poll.pastBound()) {
         const qint64 got = read(chunk, sizeof chunk);
         if (got <= 0)
-            return;
-        m_poll.read(QByteArrayView(chunk, got), matcher(), currentServer, onlineNow, m_traces);
-        if (!m_traces.isEmpty()) {
-            std::cout.write(m_traces.constData(), m_traces.size());
-            m_traces.resize(0);
-        }
+            break;
+        m_poll.read(QByteArrayView(chunk, got));
     }
+    onlineNow += m_poll.takeEntries();
+    currentServer = m_poll.server();
+    trace(m_poll.takeTraces());
     // Given up while the lobby still talks: nothing more of it is read, and
     // the next poll is arranged here, as analizeInfo() does for a poll that
     // ends by itself.
@@ -166,21 +165,21 @@ void lookOut::closeWithoutReport()
 
 void lookOut::scheduleNextPoll()
 {
-    QTimer::singleShot(m_options.nextPollDelay, this, &lookOut::connectToLobby);
+    QTimer::singleShot(m_options.nextPollDelay, Qt::PreciseTimer, this, &lookOut::connectToLobby);
     pollTimer.start();
 }
 
 bool lookOut::isIntresting(const QString &name)
 {
-    return matcher().isWatched(name);
+    updateWatchList();
+    return m_poll.watched().isWatched(name);
 }
 
-const watchlist::Matcher &lookOut::matcher()
+void lookOut::updateWatchList()
 {
     // The list only ever grows, so its length tells whether it changed.
-    if (m_matcherEntries != watchList.size()) {
-        m_matcher = watchlist::Matcher(watchList);
-        m_matcherEntries = watchList.size();
+    if (m_watchedEntries != watchList.size()) {
+        m_poll.setWatchList(watchList);
+        m_watchedEntries = watchList.size();
     }
-    return m_matcher;
 }

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "lines.h"
 #include "report.h"
-#include "watchlist.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -39,12 +37,6 @@ public:
     explicit lookOut(QObject *parent = nullptr, const WatcherOptions &options = WatcherOptions());
     ~lookOut() override;
 
-    // Bounds on one report. A line past the first is dropped; a poll past the
-    // second, or past the bounds on watched seats of report::Reader, is given
-    // up without telling the user anything, and the next one comes as usual.
-    static constexpr qsizetype maxLineLength = lines::maxLineLength;
-    static constexpr qint64 maxReportSize = report::PollReader::maxReportSize;
-
 signals:
     void newInfo(const QString &text);
     void newImportantInfo(const QString &text);
@@ -60,7 +52,7 @@ public slots:
 private:
     void closeWithoutReport();
     void scheduleNextPoll();
-    const watchlist::Matcher &matcher();
+    void updateWatchList();
 
     QString currentServer;
     QStringList watchList;
@@ -70,9 +62,7 @@ private:
     QFile listFile;
 
     WatcherOptions m_options;
-    watchlist::Matcher m_matcher;
-    qsizetype m_matcherEntries = -1; // how much of watchList m_matcher was built from
     report::PollReader m_poll;
-    QByteArray m_traces; // of the bytes just read, kept to spare an allocation per read
+    qsizetype m_watchedEntries = -1; // how much of watchList m_poll was given
     bool m_abandoning = false; // the connection being closed carries no report
 };

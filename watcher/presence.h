@@ -9,8 +9,6 @@
 // few lines of coloured HTML, who stays, who is new on a server and who left.
 namespace presence {
 
-QString entry(QStringView player, QStringView server);
-
 struct Split
 {
     QStringView player;
@@ -26,12 +24,6 @@ struct Split
 // it, gives an empty player and an empty server.
 Split split(QStringView entry);
 
-enum class LineKind { Stay, Arrival, Departure };
-
-// One line of a notice; the names are escaped, so a player called "<b>" is
-// shown as those three characters.
-void appendLine(QString &text, LineKind kind, const Split &who);
-
 struct Notice
 {
     enum Kind { None, Info, Important };
@@ -44,7 +36,8 @@ struct Notice
 // or an arrival line when there is none. Then, in the order of `before`, a
 // departure line for each entry whose player and server are both gone. An
 // arrival makes the notice important; otherwise any difference between the
-// two lists, order included, makes it an ordinary one.
+// two lists, order included, makes it an ordinary one. Names are escaped, so
+// a player called "<b>" is shown as those three characters.
 Notice compare(const QStringList &now, const QStringList &before);
 
 } // namespace presence

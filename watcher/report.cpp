@@ -1,9 +1,5 @@
 #include "report.h"
 
-#include "presence.h"
-
-#include <algorithm>
-
 namespace report {
 
 namespace {
@@ -23,7 +19,7 @@ bool isWordChar(QChar c)
     return c.isLetterOrNumber() || c.isMark() || c == u'_';
 }
 
-// Reads "<keyword> <digits>; " and gives the position after it, or -1.
+// Reads "<keyword><digits>; " and gives the position after it, or -1.
 qsizetype afterHeader(QStringView line, QStringView keyword)
 {
     if (!line.startsWith(keyword))
@@ -46,9 +42,7 @@ std::optional<QStringView> serverName(QStringView line)
     if (i >= line.size() || line[i] != u' ')
         return std::nullopt;
     const qsizetype nameStart = ++i;
-    if (!skipRun(line, i, isWordChar))
-        return std::nullopt;
-    if (i + 1 != line.size() || line[i] != u'\n')
+    if (!skipRun(line, i, isWordChar) || i + 1 != line.size() || line[i] != u'\n')
         return std::nullopt;
     return line.sliced(nameStart, i - nameStart);
 }
@@ -61,93 +55,89 @@ std::optional<QStringView> playerList(QStringView line)
     return line.sliced(i, line.size() - i - 1);
 }
 
-namespace {
-
-// As QString::toLatin1() has it, without a byte array of its own.
-void appendLatin1(QByteArray &out, QStringView text)
+void PollReader::start(const QString &server)
 {
-    const qsizetype at = out.size();
-    out.resize(at + text.size());
-    char *p = out.data() + at;
-    for (const QChar c : text)
-        *p++ = c.unicode() > 0xff ? '?' : char(c.unicode());
-}
-
-} // namespace
-
-void Reader::newReport()
-{
+    m_server = server;
+    m_entries.clear();
+    m_traces.clear();
+    m_rest.clear();
+    m_received = 0;
+    m_players = 0;
     m_seats = 0;
     m_seatText = 0;
-    m_overflowed = false;
+    m_reset = false;
+    m_pastBound = false;
 }
 
-bool Reader::readLine(QByteArrayView line, const watchlist::Matcher &watched, QString &server,
-    QStringList &entries, QByteArray &traces)
+void PollReader::read(QByteArrayView bytes)
 {
-    // Both kinds of line start with an ASCII keyword, so every other line is
-    // passed over without being decoded.
-    if (line.startsWith("SERVER ")) {
-        const auto name = serverName(m_decoder.decode(line));
-        if (!name)
-            return false;
-        server.resize(name->size());
-        std::copy(name->begin(), name->end(), server.begin());
-        return true;
-    }
-    if (!line.startsWith("CLIENTS "))
-        return false;
-    const auto players = playerList(m_decoder.decode(line));
-    if (!players)
-        return false;
-    if (watched.isEmpty())
-        return true;
-    forEachPlayer(*players, [&](QStringView name) {
-        if (m_overflowed || !watched.isWatched(name))
-            return;
-        m_seatText += name.size() + server.size();
-        if (++m_seats > maxSeats || m_seatText > maxSeatText) {
-            m_overflowed = true;
+    m_received += bytes.size();
+    m_pastBound = m_pastBound || m_received > maxReportSize;
+    while (!m_pastBound && !bytes.isEmpty()) {
+        const qsizetype lf = bytes.indexOf('\n');
+        if (lf < 0) {
+            m_rest.append(bytes);
+            m_pastBound = m_rest.size() > maxLineLength;
             return;
         }
-        appendLatin1(traces, name);
-        traces.append(" on ");
-        appendLatin1(traces, server);
-        traces.append('\n');
-        entries.append(presence::entry(name, server));
-    });
-    return true;
+        if (m_rest.isEmpty()) {
+            readLine(bytes.first(lf + 1));
+        } else {
+            m_rest.append(bytes.first(lf + 1));
+            readLine(m_rest);
+            m_rest.clear();
+        }
+        bytes = bytes.sliced(lf + 1);
+    }
 }
 
-void PollReader::start()
+void PollReader::readLine(QByteArrayView line)
 {
-    m_splitter.reset();
-    m_reader.newReport();
-    m_received = 0;
-    m_reset = false;
-}
-
-void PollReader::read(QByteArrayView bytes, const watchlist::Matcher &watched, QString &server,
-    QStringList &entries, QByteArray &traces)
-{
-    if (pastBound())
+    if (line.size() > maxLineLength + 1) { // + 1 for the line feed
+        m_pastBound = true;
         return;
-    m_received += bytes.size();
-    if (pastBound())
+    }
+    // Both kinds of line start with an ASCII keyword, so every other line is
+    // passed over without being decoded.
+    const bool serverLine = line.startsWith("SERVER ");
+    if (!serverLine && !line.startsWith("CLIENTS "))
         return;
-    m_splitter.feed(bytes.data(), bytes.size(), [&](QByteArrayView line) {
-        if (!m_reader.overflowed())
-            m_reader.readLine(line, watched, server, entries, traces);
+    const qsizetype nul = line.indexOf('\0');
+    const QString text = QString::fromUtf8(nul < 0 ? line : line.first(nul));
+    if (serverLine) {
+        if (const auto name = serverName(text))
+            m_server = name->toString();
+        return;
+    }
+    const auto players = playerList(text);
+    if (!players)
+        return;
+    forEachPlayer(*players, [this](QStringView name) {
+        if (m_pastBound || (m_pastBound = ++m_players > maxPlayers) || !m_watched.isWatched(name))
+            return;
+        m_seatText += name.size() + 1 + m_server.size();
+        if (++m_seats > maxSeats || m_seatText > maxSeatText) {
+            m_pastBound = true;
+            return;
+        }
+        m_entries.append(name.toString() + u' ' + m_server);
+        m_traces += name.toLatin1();
+        m_traces += " on ";
+        m_traces += m_server.toLatin1();
+        m_traces += '\n';
     });
 }
 
 PollReader::Verdict PollReader::verdict() const
 {
-    if (pastBound())
+    if (m_pastBound)
         return Verdict::PastBound;
     if (m_reset)
         return Verdict::Reset;
-    if (m_splitter.inLine())
+    // A last line without its line feed is not taken. Only the start of a
+    // server or clients line is evidence of a lobby cut off mid-report; any
+    // other tail (a NUL, a blank, noise) changes nothing.
+    if (m_rest.startsWith("SERVER ") || m_rest.startsWith("CLIENTS "))
         return Verdict::CutOff;
     return Verdict::Report;
 }
