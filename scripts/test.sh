@@ -48,7 +48,7 @@ stage windows windows
 echo
 echo "=== Summary"
 printf '%s\n' "${results[@]}"
-for name in asan fuzz ci windows; do
+for name in asan fuzz windows ci; do
     [ -f "$logs/$name.log" ] || continue
     echo "--- $name"
     grep -E '^(FAILED:|CMake Error|fuzz: |[0-9]+% tests passed|The following tests (FAILED|did not run)|[[:space:]]+[0-9]+ - |[a-z]+ += +[0-9.]+ sec|Total Test time)' \
