@@ -17,10 +17,16 @@ need wine wineboot Xvfb trayer xdotool xwininfo xprop import unzip
 
 width=1024 height=768 panel=24
 start_x $width $height
-trayer --edge bottom --align right --widthtype request --height $panel \
-    --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 20 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' || fail "trayer did not start"
+trayer_up() { xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
+# trayer now and then dies at start on a loaded machine: one more try.
+for attempt in 1 2; do
+    trayer --edge bottom --align right --widthtype request --height $panel \
+        --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >"$work/trayer.log" 2>&1 &
+    pids+=($!)
+    wait_for 30 trayer_up && break
+    kill "${pids[-1]}" 2>/dev/null || true
+    [ "$attempt" -lt 2 ] || fail "trayer did not start: $(cat "$work/trayer.log")"
+done
 # No window manager: publish the work area, or Wine's is the whole screen.
 xprop -root -f _NET_SUPPORTED 32a -set _NET_SUPPORTED "_NET_WORKAREA"
 xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $width, $((height - panel))"
