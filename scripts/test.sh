@@ -33,7 +33,9 @@ asan() { cmake --preset asan && cmake --build --preset asan && ctest --preset as
 fuzz() { scripts/fuzz.sh "$fuzz_seconds"; }
 ci() { cmake --preset ci && cmake --build --preset ci && ctest --preset ci -LE windows; }
 # The Windows program (Qt for Windows built once, then reused), under Wine.
-windows() { scripts/windows.sh && ctest --test-dir build-ci -L windows --output-on-failure; }
+# The Wine test now and then loses its tray at start on a loaded machine (seen
+# once in seven runs): up to three tries, each failure shown.
+windows() { scripts/windows.sh && ctest --test-dir build-ci -L windows --output-on-failure --repeat until-pass:3; }
 
 stage asan asan
 fuzz_seconds=${LOOKOUT_FUZZ_SECONDS:-60}
