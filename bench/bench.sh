@@ -36,7 +36,7 @@ if [ ! -d "$base_src" ]; then
 fi
 git -C "$base_src" checkout --quiet --detach "$base"
 configure "$base_src" "$base_build"
-cmake --build "$base_build" --target lookout-bench lookout-idle-bench lookout-lobby
+cmake --build "$base_build" --target lookout-bench lookout-idle-bench lookout-tray-min lookout-lobby
 configure "$source_dir" "$build"
 cmake --build "$build" --target lookout-bench lookout-idle-bench lookout-tray-min lookout-lobby
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
