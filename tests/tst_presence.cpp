@@ -5,25 +5,6 @@
 using namespace Qt::StringLiterals;
 using presence::Notice;
 
-namespace {
-
-QString stay(const QString &player, const QString &server)
-{
-    return u"<font color=#000000><b>"_s + player + u"</b> on "_s + server + u"<br/></font>"_s;
-}
-
-QString arrival(const QString &player, const QString &server)
-{
-    return u"<font color=#00aa00><b>"_s + player + u"</b> on "_s + server + u"<br/></font>"_s;
-}
-
-QString departure(const QString &player, const QString &server)
-{
-    return u"<font color=#c0c0c0><b>"_s + player + u"</b> left "_s + server + u"<br/></font>"_s;
-}
-
-} // namespace
-
 class tst_presence : public QObject
 {
     Q_OBJECT
@@ -33,61 +14,59 @@ private slots:
     void compare();
 };
 
+// Both lists of entries and the notice's lines are written with "|" between
+// them; a line is "=" for a stay, "+" for an arrival or "-" for a departure,
+// then the player, a space and the server.
 void tst_presence::compare_data()
 {
-    QTest::addColumn<QStringList>("now");
-    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("now");
+    QTest::addColumn<QString>("before");
     QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("lines");
 
-    const QStringList both{u"Sam Arena"_s, u"Kira Dust_2"_s};
+    const auto row = [](const char *name, const char *now, const char *before, Notice::Kind kind,
+                         const char *lines = "") {
+        QTest::newRow(name) << QString::fromUtf8(now) << QString::fromUtf8(before) << int(kind)
+                            << QString::fromUtf8(lines);
+    };
+    const char *both = "Sam Arena|Kira Dust_2";
 
-    QTest::newRow("first poll with players: all arrive")
-        << both << QStringList() << int(Notice::Important)
-        << arrival(u"Sam"_s, u"Arena"_s) + arrival(u"Kira"_s, u"Dust_2"_s);
-    QTest::newRow("first poll without players: nothing")
-        << QStringList() << QStringList() << int(Notice::None) << QString();
-    QTest::newRow("same entries, same order: nothing") << both << both << int(Notice::None) << QString();
-    QTest::newRow("same entries, other order: stay lines") << QStringList{both[1],
-        both[0]} << both << int(Notice::Info) << stay(u"Kira"_s, u"Dust_2"_s) + stay(u"Sam"_s, u"Arena"_s);
-    QTest::newRow("one leaves") << QStringList{both[0]} << both << int(Notice::Info)
-                                << stay(u"Sam"_s, u"Arena"_s) + departure(u"Kira"_s, u"Dust_2"_s);
-    QTest::newRow("everyone leaves") << QStringList() << both << int(Notice::Info)
-                                     << departure(u"Sam"_s, u"Arena"_s) + departure(u"Kira"_s, u"Dust_2"_s);
-    QTest::newRow("one moves: arrival now, departure after")
-        << QStringList{u"Sam Arena"_s, u"Kira Castle"_s} << both << int(Notice::Important)
-        << stay(u"Sam"_s, u"Arena"_s) + arrival(u"Kira"_s, u"Castle"_s) + departure(u"Kira"_s, u"Dust_2"_s);
-    QTest::newRow("name changed in case: gone and new")
-        << QStringList{u"sam Arena"_s} << QStringList{u"Sam Arena"_s} << int(Notice::Important)
-        << arrival(u"sam"_s, u"Arena"_s) + departure(u"Sam"_s, u"Arena"_s);
-    QTest::newRow("twice before: two stay lines, lengths differ")
-        << QStringList{u"Sam Arena"_s} << QStringList{u"Sam Arena"_s, u"Sam Arena"_s} << int(Notice::Info)
-        << stay(u"Sam"_s, u"Arena"_s) + stay(u"Sam"_s, u"Arena"_s);
-    QTest::newRow("twice now and twice before: four stay lines")
-        << QStringList{u"Sam Arena"_s, u"Sam Arena"_s} << QStringList{u"Sam Arena"_s, u"Sam Arena"_s}
-        << int(Notice::None) << QString();
-    QTest::newRow("twice now, once before: two stay lines, lists differ")
-        << QStringList{u"Sam Arena"_s, u"Sam Arena"_s} << QStringList{u"Sam Arena"_s} << int(Notice::Info)
-        << stay(u"Sam"_s, u"Arena"_s) + stay(u"Sam"_s, u"Arena"_s);
-    QTest::newRow("a name with a space shows empty, and stays while any entry cannot be split")
-        << QStringList{u"Old Tom Arena"_s, u"Big Tom Castle"_s} << QStringList{u"Big Tom Castle"_s}
-        << int(Notice::Important) << arrival(QString(), QString()) + stay(QString(), QString());
-    QTest::newRow("markup in a name is shown as text")
-        << QStringList{u"<img/src=x> Arena"_s, u"&amp;<b> Arena"_s} << QStringList() << int(Notice::Important)
-        << arrival(u"&lt;img/src=x&gt;"_s, u"Arena"_s) + arrival(u"&amp;amp;&lt;b&gt;"_s, u"Arena"_s);
-    QTest::newRow("markup in a departed name is shown as text")
-        << QStringList() << QStringList{u"</font>\"x Arena"_s} << int(Notice::Info)
-        << departure(u"&lt;/font&gt;&quot;x"_s, u"Arena"_s);
+    row("first poll with players: all arrive", both, "", Notice::Important, "+Sam Arena|+Kira Dust_2");
+    row("same entries, same order: nothing", both, both, Notice::None);
+    row("same entries, other order: stay lines", "Kira Dust_2|Sam Arena", both, Notice::Info,
+        "=Kira Dust_2|=Sam Arena");
+    row("everyone leaves", "", both, Notice::Info, "-Sam Arena|-Kira Dust_2");
+    row("one moves: arrival now, departure after", "Sam Arena|Kira Castle", both, Notice::Important,
+        "=Sam Arena|+Kira Castle|-Kira Dust_2");
+    row("name changed in case: gone and new", "sam Arena", "Sam Arena", Notice::Important,
+        "+sam Arena|-Sam Arena");
+    row("twice before: two stay lines, lengths differ", "Sam Arena", "Sam Arena|Sam Arena", Notice::Info,
+        "=Sam Arena|=Sam Arena");
+    row("twice now, once before: two stay lines, lists differ", "Sam Arena|Sam Arena", "Sam Arena",
+        Notice::Info, "=Sam Arena|=Sam Arena");
+    row("a name with a space shows empty, and stays while any entry cannot be split",
+        "Old Tom Arena|Big Tom Castle", "Big Tom Castle|Mad Max Lagoon", Notice::Important, "+ |= ");
+    row("markup in a name is shown as text", "<img/src=x> Arena|&amp;<b> Arena", "</font>\"x Arena",
+        Notice::Important, "+&lt;img/src=x&gt; Arena|+&amp;amp;&lt;b&gt; Arena|-&lt;/font&gt;&quot;x Arena");
 }
 
 void tst_presence::compare()
 {
-    QFETCH(QStringList, now);
-    QFETCH(QStringList, before);
+    QFETCH(QString, now);
+    QFETCH(QString, before);
     QFETCH(int, kind);
-    QFETCH(QString, text);
+    QFETCH(QString, lines);
 
-    const Notice notice = presence::compare(now, before);
+    QString text;
+    for (const QString &line : lines.split(u'|', Qt::SkipEmptyParts)) {
+        const qsizetype space = line.indexOf(u' ');
+        text += u"<font color=#%1><b>%2</b> %3 %4<br/></font>"_s.arg(line[0] == u'=' ? u"000000"_s
+                : line[0] == u'+'                                                    ? u"00aa00"_s
+                                                                                     : u"c0c0c0"_s,
+            line.mid(1, space - 1), line[0] == u'-' ? u"left"_s : u"on"_s, line.mid(space + 1));
+    }
+    const Notice notice
+        = presence::compare(now.split(u'|', Qt::SkipEmptyParts), before.split(u'|', Qt::SkipEmptyParts));
     QCOMPARE(int(notice.kind), kind);
     QCOMPARE(notice.text, text);
 }
