@@ -95,6 +95,21 @@ void qsetBench(benchmark::State &state, const workload::Polls &polls)
     state.SetItemsProcessed(state.iterations() * (polls.now.size() + polls.before.size()));
 }
 
+// Qt's seeded hash of 3,000 distinct names of `length` characters.
+void qhashBench(benchmark::State &state, int length)
+{
+    QStringList names;
+    for (int i = 0; i < 3000; ++i)
+        names.append(QString::number(i).rightJustified(length, u'a'));
+    for (auto _ : state) {
+        size_t sum = 0;
+        for (const QString &name : names)
+            sum += qHash(name, size_t(1));
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations() * names.size());
+}
+
 // `count` names watched through the tag [AB], on 20 servers, whose
 // presence entries all share one value of an unseeded text hash (the one
 // the watcher's own tables once used): a lobby that knew the hash could send
@@ -280,6 +295,8 @@ void registerBenchmarks()
         ->Unit(benchmark::kMillisecond);
     RegisterBenchmark("read/large", readBench, large.report, large.entries)->Unit(benchmark::kMillisecond);
     RegisterBenchmark("naive/large", naiveBench, large.report, large.entries)->Unit(benchmark::kMillisecond);
+    for (int length : {7, 8})
+        RegisterBenchmark(("qhash/" + std::to_string(length) + "-chars").c_str(), qhashBench, length);
     RegisterBenchmark("compare/typical", compareBench, pollsOf(100), false);
     for (int entries : {1000, 10000, 100000}) {
         RegisterBenchmark(

@@ -50,7 +50,7 @@ run() { # NAME BUILD ARGS...
 }
 
 echo "== benchmarks (rates are per CPU second; medians of 5 runs)"
-for group in 'floor|read/|naive/' 'prepare|compare/|compare-qset/|naive-compare'; do
+for group in 'qhash/|read/|naive/' 'prepare|compare/|compare-qset/|naive-compare'; do
     for rev in base this; do
         dir=$build
         [ "$rev" = base ] && dir=$base_build

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <QStringBuilder>
+
 namespace report {
 
 namespace {
@@ -57,7 +59,7 @@ std::optional<QStringView> playerList(QStringView line)
 
 void PollReader::start(const QString &server)
 {
-    m_server = server;
+    setServer(server);
     m_entries.clear();
     m_traces.clear();
     m_rest.clear();
@@ -67,6 +69,12 @@ void PollReader::start(const QString &server)
     m_seatText = 0;
     m_reset = false;
     m_pastBound = false;
+}
+
+void PollReader::setServer(const QString &server)
+{
+    m_server = server;
+    m_traceTail = " on " % server.toLatin1() % '\n';
 }
 
 void PollReader::read(QByteArrayView bytes)
@@ -106,7 +114,7 @@ void PollReader::readLine(QByteArrayView line)
     const QString text = QString::fromUtf8(nul < 0 ? line : line.first(nul));
     if (serverLine) {
         if (const auto name = serverName(text))
-            m_server = name->toString();
+            setServer(name->toString());
         return;
     }
     const auto players = playerList(text);
@@ -120,11 +128,9 @@ void PollReader::readLine(QByteArrayView line)
             m_pastBound = true;
             return;
         }
-        m_entries.append(name.toString() + u' ' + m_server);
+        m_entries.append(name % u' ' % m_server);
         m_traces += name.toLatin1();
-        m_traces += " on ";
-        m_traces += m_server.toLatin1();
-        m_traces += '\n';
+        m_traces += m_traceTail;
     });
 }
 

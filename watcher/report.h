@@ -103,10 +103,12 @@ public:
     QByteArray takeTraces() { return std::exchange(m_traces, {}); }
 
 private:
+    void setServer(const QString &server);
     void readLine(QByteArrayView line);
 
     watchlist::Matcher m_watched;
     QString m_server;
+    QByteArray m_traceTail; // " on <server>\n" in Latin-1
     QStringList m_entries;
     QByteArray m_traces;
     QByteArray m_rest; // of a line not ended yet

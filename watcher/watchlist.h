@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QStringMatcher>
 #include <QStringView>
 
 #include <optional>
@@ -23,8 +23,8 @@ bool isTag(QStringView entry);
 QStringView afterTag(QStringView name);
 
 // The watch list, ready to be asked about many names: the tags, and the
-// plain entries in lower case. QSet's hash is seeded per process, so a lobby
-// cannot choose names that pile up in one bucket.
+// plain entries in lower case, sorted. A lobby's names are only looked up in
+// them, never stored, so it cannot make the search slower than its length.
 class Matcher final
 {
 public:
@@ -35,8 +35,8 @@ public:
     bool isEmpty() const { return m_tags.isEmpty() && m_plain.isEmpty(); }
 
 private:
-    QStringList m_tags;
-    QSet<QString> m_plain;
+    QList<QStringMatcher> m_tags;
+    QStringList m_plain;
 };
 
 } // namespace watchlist
