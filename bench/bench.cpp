@@ -298,7 +298,7 @@ void registerBenchmarks()
     for (int length : {7, 8})
         RegisterBenchmark(("qhash/" + std::to_string(length) + "-chars").c_str(), qhashBench, length);
     RegisterBenchmark("compare/typical", compareBench, pollsOf(100), false);
-    for (int entries : {1000, 10000, 100000}) {
+    for (int entries : {200, 1000, 2000, 10000, 100000}) {
         RegisterBenchmark(
             ("compare/" + std::to_string(entries)).c_str(), compareBench, pollsOf(entries), false)
             ->Unit(benchmark::kMillisecond);
