@@ -1,14 +1,9 @@
-# Sourced by the desktop tests with BUILD_DIR ARTEFACT_DIR: a private X
-# server and session bus, the lobby, the program, and waits that fail saying
-# what did not happen.
+# Sourced by the desktop tests with BUILD_DIR ARTEFACT_DIR: waits that fail saying what did not happen.
 fail() { echo "FAIL: $*" >&2; exit 1; }
 pass() { echo "ok - $*"; }
 skip() { echo "SKIP: $*"; exit 77; } # ctest counts 77 as a skip
 need() { local c; for c; do command -v "$c" >/dev/null || skip "$c is not installed (scripts/install-deps.sh installs it)"; done; }
-need_gi() { /usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null || skip "no python3-gi (scripts/install-deps.sh installs it)"; }
-if [ $# -ge 2 ]; then
-    build=$(cd "$1" && pwd) artefacts=$(mkdir -p "$2" && cd "$2" && pwd)
-fi
+build=$(cd "$1" && pwd) artefacts=$(mkdir -p "$2" && cd "$2" && pwd)
 lobby_address=${LOOKOUT_LOBBY_ADDRESS:-127.0.0.1}
 
 wait_for() { # SECONDS COMMAND...: runs COMMAND until it succeeds
@@ -29,21 +24,17 @@ ended() { # PID WHAT LOG: PID ends within 10 s, with status 0
 stop() { kill -TERM "$1" 2>/dev/null || fail "$2 died: $(tail -n 5 "$3")"; ended "$@"; } # PID WHAT LOG: SIGTERM ends it
 
 pids=()
-cleanup() {
+cleanup() { # last started, first stopped: programs end before the server they draw on
     local i
-    # Last started, first stopped: programs end before the server they draw on.
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
         kill "${pids[i]}" 2>/dev/null && wait_for 5 gone "${pids[i]}" || kill -KILL "${pids[i]}" 2>/dev/null || true
     done
     wait 2>/dev/null || true
-    # The logs go with the artefacts, for a failure on a machine nobody can log in to.
-    [ -z "${log_prefix:-}" ] || for log in "$work"/*.log; do cp "$log" "$artefacts/$log_prefix-${log##*/}" || true; done
     rm -rf "$work"
 }
 trap cleanup EXIT
 work=$(mktemp -d)
-# A sanitizer build reads its suppression files as it starts; a session run
-# as nobody cannot reach them in a clone only its owner may enter.
+# A session run as nobody cannot read the sanitizers' suppression files in a clone only its owner may enter.
 for var in ASAN_OPTIONS LSAN_OPTIONS; do
     value=${!var:-}
     [[ $value =~ suppressions=([^:]*) ]] || continue
@@ -51,9 +42,7 @@ for var in ASAN_OPTIONS LSAN_OPTIONS; do
     export "$var=${value/suppressions=${BASH_REMATCH[1]}/suppressions=$work/$var.supp}"
 done
 
-# start_x WIDTH HEIGHT: an X server of our own. One that someone else starts
-# at the same moment may take the same display, and ours answers nobody.
-start_x() {
+start_x() { # WIDTH HEIGHT: ours; another started at the same moment may take its display, and ours answers nobody
     for _ in 1 2 3; do
         Xvfb -displayfd 3 -screen 0 "$1x$2x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
         pids+=($!)
@@ -70,84 +59,99 @@ install_program() { # DIR NAME...: the program in DIR, watching the NAMEs, its b
     printf 'LIST += %s\n' "${@:2}" >"$1/list.cfg"
     printf 'SHOW_TIME = -1\n' >"$1/config.cfg"
 }
+start_lookout() { # LOG [VAR=VALUE...]: $app/lookout in the session; sets lookout_pid
+    (cd "$work" && exec "${runner[@]}" env "${session_env[@]}" "${@:2}" "$app/lookout") >"$1" 2>&1 &
+    lookout_pid=$!
+    pids+=("$lookout_pid")
+}
+runner=() session_env=() # how a session of another user runs a program
 
-# The X helpers ask through in_session, which a session of another user redefines.
-in_session() { "$@"; }
+# The X helpers ask through in_session.
+in_session() { "${runner[@]}" env "${session_env[@]}" "$@"; }
 window_geometry() { # ID: "X Y WIDTH HEIGHT", absolute; xwininfo without one waits for a click
     [ -n "$1" ] && in_session xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF}
         /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}'
 }
 is_viewable() { in_session xwininfo -id "$1" | grep -q 'Map State: IsViewable'; }
+viewable_window() { # CLASS EXCLUDED: a viewable window of CLASS whose line does not match the regex EXCLUDED
+    local w
+    for w in $(in_session xwininfo -root -tree | grep -F "(\"$1\" \"$1\")" | grep -v -E "$2" | awk '{print $1}'); do
+        is_viewable "$w" && return 0
+    done
+    return 1
+}
 # The bubble: the 200x150 window of lookout, lookout-short-pause or lookout.exe.
 bubble_window() { in_session xwininfo -root -tree | awk '/"lookout[-a-z.]*": \("lookout[-a-z.]*" "lookout[-a-z.]*"\)  200x150/{print $1; exit}'; }
 bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
 bubble_closed() { ! bubble_open; }
 bubble_at() { bubble_open && [ "$(window_geometry "$(bubble_window)")" = "$1 $2 200 150" ]; } # X Y
 bubble_where() { window_geometry "$(bubble_window)"; }
+toggles() { # CLICK STATE AGAIN: CLICK (a command) brings STATE, and once more AGAIN
+    eval "$1"
+    wait_for 10 eval "$2" || fail "after a click: not $2 (the bubble at $(bubble_where))"
+    sleep 0.6 # two clicks in quick succession would be a double click
+    eval "$1"
+    wait_for 10 eval "$3" || fail "after a second click: not $3 (the bubble at $(bubble_where))"
+}
+pick() { # N [PNG]: the Nth entry (About, Auto show, Sound, Autorun, Quit) of the menu open_menu opens
+    open_menu
+    sleep 0.5 # let it paint
+    [ -z "${2:-}" ] || import -window root "$2"
+    xdotool key $(printf 'Down %.0s' $(seq "$1")) Return
+    wait_for 10 eval '! menu_open' || fail "the menu stayed open"
+}
 
-# start_lobby REPORTS_DIR LOG: lookout-lobby serving the folder's reports in
-# turn on the program's fixed port; waits while another run holds the port.
-start_lobby() {
+reports() { # TEXT...: the lobby's reports, one a poll, in $work/reports
+    local i=0 text
+    mkdir -p "$work/reports"
+    for text; do printf "$text" >"$work/reports/$((++i)).txt"; done
+}
+start_lobby() { # LOG: lookout-lobby serving $work/reports on the program's fixed port; waits while another run holds it
     local deadline=$((SECONDS + 60))
     while :; do
-        "$build/lookout-lobby" --address "$lobby_address" --reports "$1" >"$2" 2>&1 &
+        "$build/lookout-lobby" --address "$lobby_address" --reports "$work/reports" >"$1" 2>&1 &
         lobby_pid=$!
         pids+=("$lobby_pid")
-        wait_for 10 grep -q -e listening -e 'cannot listen' "$2" || fail "lookout-lobby did not start: $(cat "$2")"
-        grep -q listening "$2" && return 0
-        [ "$SECONDS" -lt "$deadline" ] || fail "port 22000 stayed taken for a minute: $(cat "$2")"
+        wait_for 10 grep -q -e listening -e 'cannot listen' "$1" || fail "lookout-lobby did not start: $(cat "$1")"
+        grep -q listening "$1" && return 0
+        [ "$SECONDS" -lt "$deadline" ] || fail "port 22000 stayed taken for a minute: $(cat "$1")"
         sleep 1
     done
 }
-# start_short_pause APP_DIR REPORTS_DIR LOG MS [VAR=VALUE...]: lookout-short-pause
-# with its files in APP_DIR, polling every MS a lobby of its own (log
-# LOG.lobby) that serves REPORTS_DIR; sets lookout_pid.
+# start_short_pause APP_DIR LOG MS [VAR=VALUE...]: lookout-short-pause with its files in APP_DIR, polling every MS
+# a lobby of its own (log LOG.lobby) that serves $work/reports; sets lookout_pid.
 start_short_pause() {
     local port
-    "$build/lookout-lobby" --port 0 --reports "$2" >"$3.lobby" 2>&1 &
+    "$build/lookout-lobby" --port 0 --reports "$work/reports" >"$2.lobby" 2>&1 &
     pids+=($!)
-    wait_for 10 grep -q 'listening on' "$3.lobby" || fail "lookout-lobby did not start: $(cat "$3.lobby")"
-    port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$3.lobby")
+    wait_for 10 grep -q 'listening on' "$2.lobby" || fail "lookout-lobby did not start: $(cat "$2.lobby")"
+    port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$2.lobby")
     cp "$build/lookout-short-pause" "$1/"
-    (cd "$1" && exec env "${@:5}" "$1/lookout-short-pause" "$port" "$1" "$4") >"$3" 2>&1 &
+    (cd "$1" && exec env "${@:4}" "$1/lookout-short-pause" "$port" "$1" "$3") >"$2" 2>&1 &
     lookout_pid=$!
     pids+=("$lookout_pid")
 }
 polls() { [ "$(grep -c '^connection ' "$1")" -ge "$2" ]; } # LOBBY_LOG N: N polls served
-# three_line_reports DIR: the second poll's notice has a player who stayed
-# (black), one who arrived (green) and one who left (grey).
-three_line_reports() {
-    mkdir -p "$1"
-    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n' >"$1/1.txt"
-    printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Rex\n' >"$1/2.txt"
-}
 
-# start_bus DIR: a session bus that starts no services, so whatever answers
-# on it the test started; any user may connect. Exports its address.
-start_bus() {
-    cat >"$1/bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>session</type><listen>unix:path=$1/bus</listen><auth>EXTERNAL</auth>
-  <policy context="default"><allow user="*"/><allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/><allow own="*"/></policy></busconfig>
-EOF
-    dbus-daemon --config-file="$1/bus.conf" --nofork --nopidfile --print-address >"$1/bus.address" 2>"$1/bus.log" &
+start_bus() { # a session bus that starts no services and that any user may reach; exports its address
+    printf '<busconfig><type>session</type><listen>unix:path=%s</listen><auth>EXTERNAL</auth><policy context="default">%s</policy></busconfig>\n' \
+        "$work/bus" '<allow user="*"/><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>' >"$work/bus.conf"
+    dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile --print-address >"$work/bus.address" 2>"$work/bus.log" &
     pids+=($!)
-    wait_for 10 test -s "$1/bus.address" || fail "dbus-daemon did not start: $(cat "$1/bus.log")"
-    export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$1/bus.address")
+    wait_for 10 test -s "$work/bus.address" || fail "dbus-daemon did not start: $(cat "$work/bus.log")"
+    export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus.address")
 }
 watcher_property() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher "$1"
 }
-# The item registered with the panel's watcher, as "service/path" (GNOME's
-# extension writes "service@/path"). Only the test's programs use the bus.
-sni_item() { watcher_property RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|' | grep .; }
-no_sni_item() { ! sni_item; }
+# item_registered: sets item to the watcher's one item, as "service/path" (GNOME's extension writes "service@/path").
+item_registered() { item=$(watcher_property RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|' | grep .); }
+item_left() { ! watcher_property RegisteredStatusNotifierItems | grep -q "'"; }
 sni_host_registered() { watcher_property IsStatusNotifierHostRegistered | grep -q true; }
-# coloured_box PNG: "X Y WIDTH HEIGHT" on the screen of the strongly coloured
-# pixels of a picture (a panel's greys are not; Lookout's icon is blue).
+item_call() { gdbus call --session -d "${item%%/*}" -o "/${item#*/}" -m "$@"; } # METHOD ARG...: as the panel calls it
+item_property() { item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"; }
+# coloured_box PNG: "X Y WIDTH HEIGHT" of the strongly coloured pixels of a picture (a panel's greys are not; the icon is blue).
 coloured_box() {
     convert "$1" -colorspace HSL -channel G -separate +channel -threshold 40% -trim \
         -format '%w %h %X %Y' info: 2>/dev/null | awk '{ if ($1 > 1 || $2 > 1) print $3 + 0, $4 + 0, $1, $2 }'

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# Lookout in LXQt's own panel under openbox, which takes the panel's strip out
-# of the work area. The panel's status notifier hosts the icon when the panel
-# is there first, its XEmbed tray when Lookout is (as they race at log-on).
-# Leaves the README's pictures in ARTEFACT_DIR.
-#
-# usage: lxqt_panel.sh BUILD_DIR ARTEFACT_DIR
+# usage: lxqt_panel.sh BUILD_DIR ARTEFACT_DIR: Lookout in lxqt-panel under openbox, the panel started before and after it.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 need lxqt-panel openbox Xvfb xdotool xwininfo xprop xsetroot import convert compare dbus-daemon gdbus
+ls /usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so >/dev/null 2>&1 \
+    || skip "no Qt GTK platform theme (qt6-gtk-platformtheme; scripts/install-deps.sh installs it)"
 width=1024 height=768 panel=32
 start_x $width $height
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_CURRENT_DESKTOP XDG_SESSION_TYPE \
@@ -15,10 +12,8 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_CURRENT_DESKTOP X
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
 export PULSE_SERVER="unix:$work/no-pulse" # silent, and no sound server is spawned
 mkdir -p "$XDG_CONFIG_HOME/lxqt" && mkdir -m 700 "$XDG_RUNTIME_DIR"
-start_bus "$work"
-log_prefix=lxqt
-# Along the bottom: the status notifier, the XEmbed tray, and a spacer to
-# their right as a clock would be; a light theme.
+start_bus
+# The status notifier, the XEmbed tray, and a spacer to their right as a clock would be.
 printf '%s\n' '[General]' __userfile__=true panels=panel1 '[panel1]' plugins=statusnotifier,tray,spacer \
     position=Bottom desktop=0 panelSize=$panel iconSize=22 lineCount=1 width=100 width-percent=true alignment=0 \
     hidable=false '[statusnotifier]' type=statusnotifier alignment=Right '[tray]' type=tray alignment=Right \
@@ -42,39 +37,16 @@ stop_panel() {
     wait_for 20 work_area $height || fail "the work area kept the panel's strip: $(xprop -root _NET_WORKAREA)"
 }
 strip="${width}x$panel+0+$((height - panel))"
-icon_box() { # where the panel draws something in colour
-    import -window root -crop "$strip" "$work/panel-now.png"
-    coloured_box "$work/panel-now.png"
-}
-icon_drawn() { icon_box | grep -q .; }
-click_icon() {
+panel_picture() { xdotool mousemove 0 0 && import -window root -crop "$strip" +repage "$1"; } # the pointer away
+panel_shows() { panel_picture "$work/panel-now.png" && [ "$(compare -metric AE "$work/panel-now.png" "$1" null: 2>&1)" = 0 ]; }
+icon_drawn() { import -window root -crop "$strip" "$work/panel-now.png" && coloured_box "$work/panel-now.png" | grep -q .; }
+click_icon() { # BUTTON
     local x y w h
-    read -r x y w h < <(icon_box)
+    icon_drawn || fail "no icon to click in the panel"
+    read -r x y w h < <(coloured_box "$work/panel-now.png")
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "$1"
 }
 above_panel=$((height - panel - 150)) corner_x=$((width - 200))
-
-start_panel
-! icon_drawn || fail "the empty panel already shows something in colour"
-pass "lxqt-panel is up: its watcher has a host, and openbox keeps its ${panel}-pixel strip out of the work area"
-
-mkdir -p "$work/reports"
-printf 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\t[AB]Kira\tNobody\n' >"$work/reports/1.txt"
-start_lobby "$work/reports" "$work/lobby.log"
-app="$work/app"
-install_program "$app" Sam '[AB]'
-start_lookout() { # LOG [item]: Lookout, and with "item" its item with the panel's watcher
-    (cd "$work" && exec "$app/lookout") >"$1" 2>&1 &
-    lookout_pid=$!
-    pids+=("$lookout_pid")
-    [ -z "${2:-}" ] || wait_for 20 sni_item || fail "Lookout registered no item with the panel's watcher: $(tail "$1")"
-    [ -z "${2:-}" ] || item=$(sni_item)
-}
-# item_property NAME: the item's property NAME, as the panel reads it.
-item_property() {
-    gdbus call --session -d "${item%%/*}" -o "/${item#*/}" -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"
-}
-icon_is() { [ "$(item_property IconPixmap | md5sum)" = "$1" ]; } # SUM: the item's pictures are those of SUM
 # menu: "label=toggle-state" (or "=icon", or "separator") for each entry, as the panel reads the menu.
 menu() {
     local service=${item%%/*} path
@@ -86,111 +58,69 @@ menu() {
               s = /"icon-(data|name)"/ ? "icon" : match($0, /"toggle-state": <[0-9-]+>/) ? substr($0, RSTART + 17, RLENGTH - 18) : ""
               printf "%s=%s ", l, s }'
 }
-menu_is() { [ "$(menu)" = "About=icon Auto show=$1 Sound=$2 Autorun=0 separator Quit=icon " ]; } # AUTO_SHOW SOUND
-panel_menu_open() {
-    local w
-    for w in $(xwininfo -root -tree | grep '"lxqt-panel": ("lxqt-panel" "lxqt-panel")' | grep -v "${width}x$panel" | awk '{print $1}'); do
-        is_viewable "$w" && return 0
-    done
-    return 1
-}
+menu_is() { [ "$(menu)" = "About=icon Auto show=0 Sound=$1 Autorun=0 separator Quit=icon " ]; } # SOUND
+menu_open() { viewable_window lxqt-panel "${width}x$panel"; }
 open_menu() {
     click_icon 3
-    wait_for 10 panel_menu_open || fail "a right click on the icon did not open the panel's menu"
-    sleep 0.3 # let it paint
+    wait_for 10 menu_open || fail "a right click on the icon did not open the panel's menu"
 }
-pick() { # N [PNG]: the Nth entry of the panel's menu (About, Auto show, Sound, Autorun, Quit)
-    open_menu
-    [ -z "${2:-}" ] || import -window root "$2"
-    xdotool key $(printf 'Down %.0s' $(seq "$1")) Return
-    wait_for 10 eval '! panel_menu_open' || fail "the panel's menu stayed open"
-}
-panel_picture() { xdotool mousemove 0 0 && import -window root -crop "$strip" +repage "$1"; } # the pointer away
-panel_shows() { panel_picture "$work/panel-now.png" && [ "$(compare -metric AE "$work/panel-now.png" "$1" null: 2>&1)" = 0 ]; }
 
-# The panel first. Auto show off, so the notice icon stays to be read, and
-# the lobby held until the normal icon has been read.
+start_panel
+! icon_drawn || fail "the empty panel already shows something in colour"
+reports 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n' 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Rex\n'
+start_lobby "$work/lobby.log"
+app="$work/app"
+install_program "$app" Sam '[AB]'
+
+# Auto show off, and the lobby held until the normal icon has been drawn.
 printf 'AUTO_SHOW = FALSE\nSHOW_TIME = -1\n' | tee "$app/config.cfg" >"$work/config.before"
 kill -STOP "$lobby_pid"
-start_lookout "$work/lookout.log" item
+start_lookout "$work/lookout.log"
+wait_for 20 item_registered || fail "Lookout registered no item with the panel's watcher: $(tail "$work/lookout.log")"
 item_property ToolTip | grep -qF "'Lookout 1.2'" || fail "the tooltip: $(item_property ToolTip)"
-normal_icon=$(item_property IconPixmap | md5sum)
 wait_for 10 icon_drawn || fail "nothing drawn in the panel"
-read -r ix iy iw ih < <(icon_box)
-[ "$iw" -le 24 ] && [ "$ih" -le 24 ] || fail "what the panel drew in colour is ${iw}x$ih, not one icon"
 panel_picture "$work/panel-normal.png"
-pass "Lookout's item $item is in lxqt-panel at $ix,$iy (${iw}x$ih): tooltip "Lookout 1.2""
 kill -CONT "$lobby_pid"
-wait_for 20 eval '! icon_is "$normal_icon"' || fail "the icon did not change with the report"
-! bubble_open || fail "the bubble opened by itself with auto show off"
-wait_for 10 eval '! panel_shows "$work/panel-normal.png"' || fail "the panel still draws the normal icon"
-pass "the report changed the item's icon, and the panel redrew it"
-click_icon 1
-wait_for 10 bubble_at $corner_x $above_panel || fail "a click on the icon did not open the bubble above the panel: $(bubble_where)"
-wait_for 10 icon_is "$normal_icon" || fail "the notice icon stayed with the bubble open"
-sleep 0.6 # two clicks in quick succession would be a double click
-click_icon 1
-wait_for 10 bubble_closed || fail "a second click on the icon did not close the bubble"
-pass "clicks on the icon open the bubble right above the panel, which puts the normal icon back, and close it"
-stop "$lookout_pid" Lookout "$work/lookout.log"
-cmp -s "$app/config.cfg" "$work/config.before" || fail "SIGTERM rewrote config.cfg: $(cat "$app/config.cfg")"
-wait_for 10 no_sni_item || fail "the item stayed in the panel after SIGTERM"
-pass "SIGTERM ended Lookout without saving, and its item left the panel"
-
-# Auto show on: the notice opens the bubble, and the menu is driven.
-printf 'SHOW_TIME = -1\n' >"$app/config.cfg"
-start_lookout "$work/lookout-menu.log" item
-wait_for 20 bubble_at $corner_x $above_panel || fail "no bubble above the panel after the report: $(bubble_where)"
-menu_is 1 1 || fail "the menu the panel reads: $(menu)"
+wait_for 20 eval '! panel_shows "$work/panel-normal.png"' || fail "the panel still draws the normal icon after the report"
+toggles "click_icon 1" "bubble_at $corner_x $above_panel && panel_shows $work/panel-normal.png" bubble_closed
+menu_is 1 || fail "the menu the panel reads: $(menu)"
 pick 3 "$artefacts/lxqt-menu-screen.png"
-wait_for 10 menu_is 1 0 || fail "the third entry of the panel's menu did not switch sound off: $(menu)"
-pick 2
-wait_for 10 menu_is 0 0 || fail "the second entry of the panel's menu did not switch auto show off: $(menu)"
-pass "a notice opened the bubble above the panel; its menu showed the check marks and switched sound and auto show off"
-# Panels crash and are restarted; the icon must come back by itself.
-stop_panel
+wait_for 10 menu_is 0 || fail "the third entry of the panel's menu did not switch sound off: $(menu)"
+pass "item $item in lxqt-panel, tooltip \"Lookout 1.2\"; the report changed its icon, clicks toggle the bubble above the panel and put the normal icon back; the menu switched sound off"
+stop_panel # panels crash and are restarted; the icon must come back by itself
 start_panel
-wait_for 20 eval '[ "$(sni_item)" = "$item" ]' || fail "the same item did not register again with the restarted panel: $(sni_item)"
-menu_is 0 0 || fail "the menu changed over the restart: $(menu)"
+wait_for 20 eval '[ "$(item_registered && echo "$item")" = "$item" ]' || fail "the same item did not register again with the restarted panel"
+menu_is 0 || fail "the menu changed over the restart: $(menu)"
 wait_for 10 icon_drawn || fail "the restarted panel does not draw the icon"
-pass "after the panel restarted, the same item registered again with its menu as it was"
-pick 5
-ended "$lookout_pid" "Lookout after Quit" "$work/lookout-menu.log"
-[ "$(grep -E '^(PLAY_SOUND|AUTO_SHOW|SHOW_TIME) ' "$app/config.cfg" | sort | tr '\n' ' ')" = \
-    "AUTO_SHOW = FALSE PLAY_SOUND = FALSE SHOW_TIME = -1 " ] || fail "config.cfg after Quit: $(cat "$app/config.cfg")"
-wait_for 10 no_sni_item || fail "the item stayed in the panel after Quit"
-pass "the fifth entry quit, saving sound and auto show off, and the item left the panel"
+stop "$lookout_pid" Lookout "$work/lookout.log"
+cmp -s "$app/config.cfg" "$work/config.before" || fail "SIGTERM saved config.cfg: $(cat "$app/config.cfg")"
+wait_for 10 item_left || fail "the item stayed in the panel after SIGTERM"
+pass "after the panel restarted the same item registered again with its menu as it was; SIGTERM saved nothing, and the item left"
 
-# Lookout first, then the panel, whose XEmbed tray takes the icon's window.
-# No tray at all before (as on GNOME without its extension), and the
-# environment of a Wayland session with XWayland: the program takes XWayland
-# (the Wayland socket is missing) and opens its bubble in the screen's corner.
+# No tray at all (as on GNOME without its extension) in a Wayland session's environment, then the panel's XEmbed tray.
 stop_panel
 printf 'SHOW_TIME = -1\n' >"$app/config.cfg"
 XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=lookout-test-no-such-socket start_lookout "$work/lookout-first.log"
 wait_for 20 bubble_at $corner_x $((height - 150)) || fail "with no tray, no bubble in the corner of the screen: $(bubble_where) $(tail "$work/lookout-first.log")"
 start_panel
-icon_embedded() { xwininfo -root -tree | grep -q '^        0x[0-9a-f]* "lookout": ("lookout" "lookout")'; }
-wait_for 20 icon_embedded || fail "the panel started after Lookout did not embed its icon"
-wait_for 10 icon_drawn || fail "the embedded icon is not drawn in the panel"
-click_icon 1
-wait_for 10 bubble_closed || fail "a click on the embedded icon did not close the bubble"
-sleep 0.6
-click_icon 1
-wait_for 10 bubble_at $corner_x $above_panel || fail "the bubble opened after the panel came is at $(bubble_where), not above it"
-pass "with no tray, in a Wayland session, the bubble opened in the screen's corner; the panel started next embeds the icon, whose clicks toggle it, now above the panel"
+wait_for 20 icon_drawn || fail "the panel started after Lookout does not draw its icon"
+toggles "click_icon 1" bubble_closed "bubble_at $corner_x $above_panel"
 stop "$lookout_pid" Lookout "$work/lookout-first.log"
+pass "with no tray the bubble opened in the screen's corner; the panel started next embeds the icon, whose clicks toggle it, now above the panel"
 
-# The README's pictures: a stay, an arrival and a departure, and the menu beside them.
-three_line_reports "$work/reports3"
-start_short_pause "$app" "$work/reports3" "$work/lookout-pictures.log" 1500
-wait_for 20 polls "$work/lookout-pictures.log.lobby" 3 || fail "the pictures' program did not poll"
-wait_for 20 sni_item && wait_for 10 bubble_at $corner_x $above_panel || fail "no bubble or item for the pictures"
-sleep 0.3
+# The README's pictures, on a dark GTK theme the bubble's page ignores: a stay (black), an arrival and a departure.
+start_short_pause "$app" "$work/lookout-pictures.log" 1500 GTK_THEME=Adwaita:dark QT_QPA_PLATFORMTHEME=gtk3
+wait_for 20 polls "$work/lookout-pictures.log.lobby" 3 || fail "the pictures' program did not poll: $(tail "$work/lookout-pictures.log")"
+wait_for 20 item_registered && wait_for 10 bubble_at $corner_x $above_panel || fail "no bubble or item for the pictures"
 xdotool mousemove 0 0
+import -window "$(bubble_window)" "$work/bubble.png"
+# Per cent of full lightness: the page below the three lines, and the darkest pixel of the first line.
+lightness() { convert "$work/bubble.png" -crop "$1" +repage -colorspace Gray -format "%[fx:int(100*$2)]" info:; }
+page=$(lightness 180x40+5+105 mean) stay=$(lightness 180x14+5+3 minima)
+[ "$page" -ge 90 ] && [ "$stay" -le 20 ] || fail "on the dark theme the page is at $page % and the stay line at $stay %"
 crop="480x220+$((width - 480))+$((height - 220))"
-import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble.png"
 open_menu
+sleep 0.3
 import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble-menu.png"
 xdotool key Escape
-pass "pictures: $artefacts/lxqt-bubble.png and $artefacts/lxqt-bubble-menu.png"
+pass "on a dark GTK theme the bubble's page is light ($page %) and the stay line dark ($stay %): $artefacts/lxqt-bubble-menu.png"
