@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# own-network.sh ADDRESS COMMAND...: runs COMMAND in a network of its own whose
-# loopback also answers on ADDRESS, or else on the machine's (77 when ADDRESS
-# is not one of its own). own-network.sh --possible: exit 0 when one may be made.
+# ADDRESS COMMAND...: COMMAND in a network of its own whose loopback answers on
+# ADDRESS, else in the machine's (77 if ADDRESS is not its own); --possible: 0 if one may be made.
 set -euo pipefail
 
 own_network=(unshare --net)
