@@ -62,11 +62,15 @@ open_menu() {
     done
     fail "the right-click menu did not open"
 }
-about_open() { xwininfo -root -tree | grep -q '"Lookout 1.2"'; }
+about_windows() { xwininfo -root -tree | awk '/"Lookout 1.2"/{print $1}'; }
+about_shown() { for w in $(about_windows); do is_viewable "$w" && return 0; done; return 1; }
 pick 1 "$artefacts/$shot"
-wait_for 10 about_open || fail "About did not open \"Lookout 1.2\""
-xdotool key Return
-wait_for 10 eval '! about_open' || fail "the About box did not close"
+wait_for 10 about_shown || fail "About did not open \"Lookout 1.2\""
+for _ in 1 2 3; do # a loaded machine may give the box the keyboard a moment after it shows
+    xdotool key Return
+    wait_for 3 eval '[ -z "$(about_windows)" ]' && break
+done
+[ -z "$(about_windows)" ] || fail "the About box did not close"
 pick 3 # Sound, off
 pick 4
 wait_for 10 eval '[ "$(autorun_entry)" = "$autorun_wanted" ]' || fail "Autorun wrote \"$(autorun_entry)\", not $autorun_wanted"
