@@ -182,12 +182,12 @@ std::optional<QStringList> reportFiles(const QString &folder, QString &error)
         error = u"there is no folder \"%1\""_s.arg(folder);
         return std::nullopt;
     }
-    QStringList names = dir.entryList(QDir::Files | QDir::Hidden, QDir::NoSort);
+    QStringList names = dir.entryList(QDir::Files | QDir::Hidden, QDir::Unsorted);
     if (names.isEmpty()) {
         error = u"the folder \"%1\" holds no files to serve"_s.arg(folder);
         return std::nullopt;
     }
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end()); // code-unit order, whatever the locale
     QStringList paths;
     for (const QString &name : std::as_const(names))
         paths.append(dir.filePath(name));
