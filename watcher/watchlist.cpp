@@ -49,7 +49,7 @@ Matcher::Matcher(const QStringList &entries)
 bool Matcher::isWatched(QStringView name) const
 {
     // A tag begins with "[", which no other character matches in any case.
-    // QStringMatcher is QString::indexOf's search, set up once per tag.
+    // QStringMatcher: Qt's case-insensitive search, set up once per tag.
     const qsizetype open = name.indexOf(u'[');
     for (const QStringMatcher &tag : m_tags) {
         if (open >= 0 && tag.indexIn(name, open) >= 0)
