@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing and the demo need.
 # Idempotent: apt-get skips what is already there. Run as root (or through sudo).
+# It installs packages and changes nothing else: apt's own configuration stays
+# as it was (Qt's source for the Windows build is fetched by scripts/qt-windows.sh
+# through an apt configuration of the project's own).
 #   scripts/install-deps.sh           the Linux build, its tests and the demo
-#   scripts/install-deps.sh windows   also the Windows cross build and Wine, and
-#                                     a deb-src entry so that apt-get source works
+#   scripts/install-deps.sh windows   also the Windows cross build and Wine
 set -euo pipefail
 
 packages=(
@@ -28,6 +30,9 @@ packages=(
     lxqt-panel lxqt-themes openbox sway waybar grim xwayland
     # and GNOME Shell with its AppIndicator extension, run headless
     gnome-shell gnome-shell-extension-appindicator
+    # and KDE Plasma's own shell: the desktop shell package brings its panel and
+    # tray, kded5 the StatusNotifierWatcher, kactivitymanagerd what plasmashell asks for
+    plasma-desktop plasma-workspace kded5 kactivitymanagerd
 )
 windows=0
 if [ "${1:-}" = windows ]; then
@@ -35,8 +40,8 @@ if [ "${1:-}" = windows ]; then
     packages+=(
         # the cross compiler, Qt's source and the tools that build it
         g++-mingw-w64-x86-64-posix dpkg-dev xz-utils zip
-        # running and driving the Windows program
-        wine wine64
+        # running and driving the Windows program; Wine's Tahoma, as Windows has it
+        wine wine64 fonts-wine
     )
 fi
 
@@ -44,28 +49,11 @@ sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 
-# apt-get source needs a deb-src entry for the archive that the binaries come
-# from. Add one beside the deb entry, once, in the form the machine uses.
-need_update=0
-if [ "$windows" = 1 ] && ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
-    sources=/etc/apt/sources.list.d/debian.sources
-    if [ -f "$sources" ] && grep -q '^Types: deb$' "$sources"; then
-        # deb822: the first stanza (the main archive) gets deb-src too
-        "${sudo[@]}" sed -i '0,/^Types: deb$/s//Types: deb deb-src/' "$sources"
-    else
-        line=$(grep -hE '^deb [^ ]*debian[^ ]* ' /etc/apt/sources.list 2>/dev/null | grep -v security | head -n 1)
-        [ -n "$line" ] || line='deb http://deb.debian.org/debian bookworm main'
-        echo "deb-src ${line#deb }" | "${sudo[@]}" tee /etc/apt/sources.list.d/lookout-src.list >/dev/null
-    fi
-    need_update=1
-fi
-
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
-    [ "$need_update" = 0 ] || "${sudo[@]}" apt-get update
     echo "install-deps: all ${#packages[@]} packages are installed"
     exit 0
 fi

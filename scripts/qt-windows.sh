@@ -11,11 +11,40 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/lookout"
 
-version=$(apt-get source --print-uris qt6-base 2>/dev/null | sed -n "s/^'[^']*' qt6-base_\([^ ]*\)\.dsc .*/\1/p")
+# Qt's source comes through an apt configuration of our own, in the cache: its
+# own deb-src list, made from the machine's Debian entries, and its own index
+# folders, so that neither /etc/apt nor the machine's indexes change and no root
+# is needed. The version is that of the host Qt installed, which the build uses.
+version=$(dpkg-query -W -f='${source:Version}' qt6-base-dev 2>/dev/null) || version=
 if [ -z "$version" ]; then
-    echo "qt-windows: apt-get source knows no qt6-base: run scripts/install-deps.sh windows" >&2
+    echo "qt-windows: qt6-base-dev is not installed: run scripts/install-deps.sh windows" >&2
     exit 1
 fi
+apt_dir="$cache/apt"
+src_apt() {
+    apt-get -o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/parts" \
+        -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache" -o APT::Sandbox::User="$(id -un)" "$@"
+}
+fetch_source() { # into the current folder
+    local list
+    mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+    # One-line entries and deb822 stanzas of Debian's own archives, each as its deb-src twin.
+    list=$(
+        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            sed -n -E 's|^deb( +\[[^]]*\])? +([^ ]*/debian(-security)?/?) |deb-src\1 \2 |p'
+        for f in /etc/apt/sources.list.d/*.sources; do
+            [ -f "$f" ] && awk -v RS= -v ORS='\n\n' '/(^|\n)Types:[^\n]*deb/ && /(^|\n)URIs:[^\n]*\/debian(-security)?\/?(\n| |$)/ &&
+                !/(^|\n)Enabled: *no/' "$f" | sed -E 's/^Types:.*/Types: deb-src/'
+        done
+    )
+    [ -n "$list" ] || list='deb-src http://deb.debian.org/debian bookworm main'
+    # deb822 stanzas and one-line entries cannot share a file: each kind goes where apt reads it.
+    printf '%s\n' "$list" | grep '^deb-src' >"$apt_dir/sources.list" || true
+    printf '%s\n' "$list" | grep -v '^deb-src' >"$apt_dir/parts/debian.sources" || true
+    [ -s "$apt_dir/parts/debian.sources" ] || rm -f "$apt_dir/parts/debian.sources"
+    src_apt -q update >"$apt_dir/update.log" 2>&1 || { cat "$apt_dir/update.log" >&2; exit 1; }
+    src_apt -q source "qt6-base=$version"
+}
 prefix="$cache/qt-$version-win64"
 if [ -f "$prefix/.complete" ]; then
     echo "qt-windows: reusing $prefix"
@@ -50,7 +79,7 @@ cd "$work"
 start=$SECONDS
 if [ ! -d "$work/src" ]; then
     rm -rf "$work/fetch" && mkdir "$work/fetch"
-    (cd "$work/fetch" && apt-get source qt6-base="$version")
+    (cd "$work/fetch" && fetch_source)
     mv "$work/fetch/$(cd "$work/fetch" && ls -d qt6-base-*/ | head -n 1)" "$work/src"
     rm -rf "$work/fetch"
 fi
