@@ -42,16 +42,20 @@ for var in ASAN_OPTIONS LSAN_OPTIONS; do
     export "$var=${value/suppressions=${BASH_REMATCH[1]}/suppressions=$work/$var.supp}"
 done
 
-start_x() { # WIDTH HEIGHT: ours; another started at the same moment may take its display, and ours answers nobody
-    for _ in 1 2 3; do
-        Xvfb -displayfd 3 -screen 0 "$1x$2x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# start_x WIDTH HEIGHT: an X server of our own, on the first display number from 100 whose lock file in /tmp it
+# takes. Not -displayfd: that picks the first number free in the abstract socket namespace, which each test's
+# network namespace has anew, so servers started at the same moment all took :0, and one removed the others'
+# socket file and compiled keymap (/var/lib/xkb/server-0.xkm): that server died, and trayer with it.
+start_x() {
+    local n
+    for ((n = 100; n < 300; n++)); do
+        Xvfb ":$n" -screen 0 "$1x$2x24" -nolisten tcp 2>"$work/xvfb.log" &
         pids+=($!)
-        wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-        export DISPLAY=":$(head -n1 "$work/display")"
-        wait_for 5 xwininfo -root && return
-        kill "${pids[-1]}" 2>/dev/null || true
+        # Alive, it holds the lock, so the display's socket is its own; gone, another server holds :$n.
+        wait_for 20 eval "gone ${pids[-1]} || DISPLAY=:$n xwininfo -root" || fail "Xvfb :$n neither answered nor ended: $(cat "$work/xvfb.log")"
+        gone "${pids[-1]}" || { export DISPLAY=":$n"; return; }
     done
-    fail "no X server of our own answered a client: $(cat "$work/xvfb.log")"
+    fail "Xvfb took no display from :100 to :299: $(cat "$work/xvfb.log")"
 }
 install_program() { # DIR NAME...: the program in DIR, watching the NAMEs, its bubble staying until clicked
     mkdir -p "$1"
@@ -65,6 +69,10 @@ start_lookout() { # LOG [VAR=VALUE...]: $app/lookout in the session; sets lookou
     pids+=("$lookout_pid")
 }
 runner=() session_env=() # how a session of another user runs a program
+# Root of the machine, not the root of the user namespace that own-network.sh gives an ordinary user.
+real_root() { [ "$(id -u)" -eq 0 ] && [ "$(awk 'NR == 1 {print $2}' /proc/self/uid_map)" = 0 ]; }
+# In that namespace, programs that refuse root run as the user outside it, in a user namespace of their own.
+runner_outer_user() { runner=(unshare --map-user="$(awk 'NR == 1 {print $2}' /proc/self/uid_map)" --map-group="$(awk 'NR == 1 {print $2}' /proc/self/gid_map)"); }
 
 # The X helpers ask through in_session.
 in_session() { "${runner[@]}" env "${session_env[@]}" "$@"; }

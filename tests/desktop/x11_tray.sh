@@ -11,14 +11,10 @@ start_x $width $height
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" XDG_CONFIG_HOME="$work/config"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 trayer_up() { xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
-for attempt in 1 2; do # trayer now and then dies at start on a loaded machine
-    trayer --edge bottom --align right --widthtype request --height $panel \
-        --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >"$work/trayer.log" 2>&1 &
-    pids+=($!)
-    wait_for 30 trayer_up && break
-    kill "${pids[-1]}" 2>/dev/null || true
-    [ "$attempt" -lt 2 ] || fail "trayer did not start: $(cat "$work/trayer.log")"
-done
+trayer --edge bottom --align right --widthtype request --height $panel \
+    --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 30 trayer_up || fail "trayer did not start: $(cat "$work/trayer.log")"
 # No window manager publishes the work area, and Wine reads it once as it starts.
 xprop -root -f _NET_SUPPORTED 32a -set _NET_SUPPORTED "_NET_WORKAREA"
 xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $width, $((height - panel))"
