@@ -12,7 +12,7 @@ else
         [ -d "/usr/share/gnome-shell/extensions/$uuid" ] && extension=$uuid
     done
     [ -n "${extension:-}" ] || skip "not installed: gnome-shell-extension-appindicator"
-    [ "$(id -u)" -eq 0 ] || skip "GNOME Shell needs a private system bus in a mount namespace here, which takes root"
+    [ "$(id -u)" -eq 0 ] || skip "GNOME Shell needs a private system bus in a mount namespace here, which takes root or a user namespace, and neither may be made"
 fi
 width=1024 height=768 bar=30
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_CURRENT_DESKTOP XDG_SESSION_TYPE \
@@ -22,14 +22,17 @@ chmod 755 "$work"
 session="$work/session"
 mkdir -p "$session/runtime" "$session/config/sway" "$session/config/waybar" "$session/config/glib-2.0/settings"
 chmod 700 "$session/runtime"
-if [ "$(id -u)" -eq 0 ]; then # sway refuses root
+# sway refuses root: real root runs the session as nobody, and an ordinary user's namespace root as that user again.
+if real_root; then
     getent passwd nobody >/dev/null || skip "running as root, and there is no user nobody to run the session as"
     runner=(setpriv --reuid=nobody --regid="$(id -gn nobody)" --clear-groups --inh-caps=-all)
+elif [ "$(id -u)" -eq 0 ]; then
+    runner_outer_user
 fi
 start_bus
 app="$session/app"
 install_program "$app" Sam
-[ -z "${runner[*]}" ] || chown -R nobody "$session"
+! real_root || chown -R nobody "$session"
 session_env=(HOME="$session" XDG_RUNTIME_DIR="$session/runtime" XDG_CONFIG_HOME="$session/config"
     DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" PULSE_SERVER="unix:$work/no-pulse")
 
