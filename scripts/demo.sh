@@ -33,8 +33,9 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 shots=${LOOKOUT_DEMO_SHOTS:-$root/demo-screenshots}
-mkdir -p "$shots"
-. tests/desktop/common.sh
+# The desktop tests' helpers (an X server of our own, waits, window geometry),
+# given what they take: the build folder, and the folder for pictures.
+. tests/desktop/common.sh "$build" "$shots"
 
 width=1024 height=768 panel=24
 start_x $width $height
