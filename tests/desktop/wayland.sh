@@ -41,7 +41,12 @@ if [ "$shell" = sway ]; then
         "exec sh -c 'echo \"\$DISPLAY\" >\"$session/display\"'" 'bar {' 'swaybar_command waybar' '}' >"$session/config/sway/config"
     printf '{ "layer": "top", "position": "bottom", "height": %s, "modules-right": ["tray"], "tray": { "icon-size": 22 } }\n' \
         $bar >"$session/config/waybar/config"
-    in_session WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+    # In an ordinary user's namespace the machine's /tmp/.X11-unix belongs to nobody, and wlroots puts no XWayland
+    # socket there: sway gets one of its own, in a mount namespace of its own.
+    own_x11=()
+    real_root || [ "$(id -u)" -ne 0 ] || [ ! -d /tmp/.X11-unix ] ||
+        own_x11=(unshare -m sh -c 'mount -t tmpfs -o mode=1777 none /tmp/.X11-unix && exec "$@"' own-x11)
+    "${own_x11[@]}" "${runner[@]}" env "${session_env[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
         sway -c "$session/config/sway/config" >"$work/sway.log" 2>&1 &
     pids+=($!)
     wait_for 20 test -s "$session/display" || fail "sway did not start: $(tail "$work/sway.log")"
