@@ -14,7 +14,7 @@ wait_for() { # SECONDS COMMAND...: runs COMMAND until it succeeds
         sleep 0.1
     done
 }
-gone() { ! kill -0 "$1" 2>/dev/null; }
+gone() { ! kill -0 "$1" 2>/dev/null || [[ $(ps -o stat= -p "$1") == Z* ]]; } # ended, even if not yet reaped
 ended() { # PID WHAT LOG: PID ends within 10 s, with status 0
     local status=0
     wait_for 10 gone "$1" || fail "$2 still runs: $(tail -n 5 "$3")"
@@ -43,20 +43,21 @@ for var in ASAN_OPTIONS LSAN_OPTIONS; do
 done
 
 # start_x WIDTH HEIGHT: an X server of our own, on the first display number from 100 whose lock file in /tmp it
-# takes. Not -displayfd: that picks the first number free in the abstract socket namespace, which each test's
-# network namespace has anew, so servers started at the same moment all took :0, and one removed the others'
-# socket file and compiled keymap (/var/lib/xkb/server-0.xkm): that server died, and trayer with it.
+# takes. Not -displayfd: it takes no lock and picks the first number free in the abstract socket namespace,
+# which each test's network namespace has anew, so servers started at the same moment all took :0, and one
+# removed the others' socket file and compiled keymap (/var/lib/xkb/server-0.xkm): that server died.
 start_x() {
     local n
     for ((n = 100; n < 300; n++)); do
         Xvfb ":$n" -screen 0 "$1x$2x24" -nolisten tcp 2>"$work/xvfb.log" &
         pids+=($!)
-        # Alive, it holds the lock, so the display's socket is its own; gone, another server holds :$n.
-        wait_for 20 eval "gone ${pids[-1]} || DISPLAY=:$n xwininfo -root" || fail "Xvfb :$n neither answered nor ended: $(cat "$work/xvfb.log")"
+        # Ours once its lock names it; it ends at once where another server holds :$n, whose socket file a client here would reach.
+        wait_for 20 eval "gone ${pids[-1]} || x_answers $n ${pids[-1]}" || fail "Xvfb :$n neither started nor ended: $(cat "$work/xvfb.log")"
         gone "${pids[-1]}" || { export DISPLAY=":$n"; return; }
     done
     fail "Xvfb took no display from :100 to :299: $(cat "$work/xvfb.log")"
 }
+x_answers() { local holder; read -r holder <"/tmp/.X$1-lock" && [ "$holder" = "$2" ] && DISPLAY=":$1" xwininfo -root; } # N PID
 install_program() { # DIR NAME...: the program in DIR, watching the NAMEs, its bubble staying until clicked
     mkdir -p "$1"
     cp -r "$build/lookout" "$build/icons" "$build/wav" "$1/"
