@@ -49,7 +49,8 @@ done
 start_x() {
     local n
     for ((n = 100; n < 300; n++)); do
-        Xvfb ":$n" -screen 0 "$1x$2x24" -nolisten tcp 2>"$work/xvfb.log" &
+        # -noreset: the server resets when its last client leaves (the check below), turning away a client that came meanwhile.
+        Xvfb ":$n" -screen 0 "$1x$2x24" -nolisten tcp -noreset 2>"$work/xvfb.log" &
         pids+=($!)
         # Ours once its lock names it; it ends at once where another server holds :$n, whose socket file a client here would reach.
         wait_for 20 eval "gone ${pids[-1]} || x_answers $n ${pids[-1]}" || fail "Xvfb :$n neither started nor ended: $(cat "$work/xvfb.log")"
