@@ -5,7 +5,8 @@ set -euo pipefail
 need plasmashell kded5 openbox Xvfb xdotool xwininfo xprop import convert compare dbus-daemon gdbus
 activity_manager=$(ls /usr/lib/*/libexec/kactivitymanagerd 2>/dev/null | head -n1) || true
 [ -n "$activity_manager" ] || skip "kactivitymanagerd is not installed (scripts/install-deps.sh installs it)"
-width=1280 height=800 panel=44
+[ -d /usr/share/plasma/shells/org.kde.plasma.desktop ] || skip "no Plasma desktop shell, its panel and tray (plasma-desktop; scripts/install-deps.sh installs it)"
+width=1280 height=800
 start_x $width $height
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_SESSION_TYPE XDG_SESSION_DESKTOP DESKTOP_SESSION GNOME_DESKTOP_SESSION_ID
 # A Plasma session's environment, drawn in software, with a home and XDG folders of its own.
@@ -40,25 +41,31 @@ strays() {
 }
 
 work_area() { xprop -root _NET_WORKAREA | grep -q "= 0, 0, $width, $1,"; }
-start_shell() { # sets shell_started, the moment it started
+panel_height() { # of plasmashell's window across the bottom of the screen
+    xwininfo -root -tree | awk -v w=$width -v h=$height '/\("plasmashell" "plasmashell"\)/ {
+        split($(NF - 1), size, /[x+]/); split($NF, at, "+"); if (size[1] == w && size[2] < h && at[3] + size[2] == h) { print size[2]; exit } }'
+}
+panel_up() { panel=$(panel_height) && [ -n "$panel" ] && work_area $((height - panel)); } # sets panel
+start_shell() { # sets shell_started, the moment it started, and panel, its panel's height
     shell_started=$EPOCHREALTIME
     plasmashell >>"$work/plasmashell.log" 2>&1 &
     shell_pid=$!
     pids+=("$shell_pid")
-    wait_for 60 work_area $((height - panel)) || fail "plasmashell's panel is not out of the work area: $(xprop -root _NET_WORKAREA) $(tail "$work/plasmashell.log")"
+    wait_for 60 panel_up || fail "no panel of plasmashell's out of the work area: $(xprop -root _NET_WORKAREA) $(tail "$work/plasmashell.log")"
     # kded5's watcher says a host is registered whether or not one is: the host's own name tells.
     wait_for 30 on_bus "org.kde.StatusNotifierHost-$shell_pid" || fail "plasmashell registered no StatusNotifierHost: $(tail "$work/plasmashell.log")"
 }
 stop_shell() {
-    kill "$shell_pid" && wait "$shell_pid" || true
+    kill "$shell_pid" || fail "plasmashell died: $(tail "$work/plasmashell.log")"
+    wait_for 20 gone "$shell_pid" || fail "plasmashell did not end on SIGTERM"
     wait_for 20 work_area $height || fail "the work area kept the panel's strip: $(xprop -root _NET_WORKAREA)"
 }
 since_shell_started() { echo "$EPOCHREALTIME $shell_started" | awk '{printf "%.1f s", $1 - $2}'; }
 # The tray: the panel's right half, left of the clock and the show-desktop button. Lookout's icon is its only colour,
 # a box no larger than the panel is high (a wallpaper showing before the panel is painted is larger).
-tray="$((width / 2 - 140))x$panel+$((width / 2))+$((height - panel))"
+tray_strip() { echo "$((width / 2 - 140))x$panel+$((width / 2))+$((height - panel))"; }
 icon_box() { coloured_box "$1" | awk -v most=$panel '$3 >= 8 && $4 >= 8 && $3 <= most && $4 <= most' | grep .; } # PNG
-icon_drawn() { import -window root -crop "$tray" "$work/panel-now.png" && icon_box "$work/panel-now.png"; } # prints its box
+icon_drawn() { import -window root -crop "$(tray_strip)" "$work/panel-now.png" && icon_box "$work/panel-now.png"; } # prints its box
 click_icon() { # BUTTON
     local x y w h
     read -r x y w h < <(icon_drawn) || fail "no icon to click in the panel"
@@ -68,13 +75,18 @@ click_icon() { # BUTTON
 icon_picture() {
     local x y w h
     xdotool mousemove 0 0
-    import -window root -crop "$tray" +repage "$work/tray.png"
+    import -window root -crop "$(tray_strip)" +repage "$work/tray.png"
     read -r x y w h < <(icon_box "$work/tray.png") || return
     convert "$work/tray.png" -crop "${w}x$h+$x+$y" +repage "$1"
 }
 icon_differs() { [ "$(compare -metric AE "$work/icon-now.png" "$1" null: 2>&1)" != 0 ]; } # PNG: from the last icon_picture
 icon_shows() { icon_picture "$work/icon-now.png" && ! icon_differs "$1"; } # PNG
 icon_changed() { icon_picture "$work/icon-now.png" && icon_differs "$1"; } # PNG
+icon_settled() { # PNG: the icon drawn alike twice in a row, kept in PNG
+    icon_picture "$work/icon-now.png" || return
+    [ -f "$1" ] && ! icon_differs "$1" && return
+    mv "$work/icon-now.png" "$1" && return 1
+}
 menu_window() { # the popup menu that plasmashell shows
     local w
     for w in $(xwininfo -root -tree | grep -F '("plasmashell" "plasmashell")' | awk '{print $1}'); do
@@ -88,17 +100,16 @@ open_menu() {
     wait_for 10 menu_open || fail "a right click on the icon did not open Plasma's menu"
 }
 # check_row: where Plasma's menu draws its one check mark (a blue box left of the entries), in per cent of the way
-# from the About icon to the Quit icon (the first and last entries); nothing without one.
+# from the About icon to the Quit icon (the first and last entries); "none" without one, nothing before it is drawn.
 check_row() {
-    local x y w h top
-    import -window "$(menu_window)" "$work/menu.png" || return 0
-    read -r x top w h < <(convert "$work/menu.png" -crop 30x+31+0 +repage png:- | coloured_box png:-) || return 0
-    local span=$h
-    read -r x y w h < <(convert "$work/menu.png" -crop 31x+0+0 +repage png:- | coloured_box png:-) || return 0
+    local x y w h top span
+    import -window "$(menu_window)" "$work/menu.png" 2>/dev/null || return 0
+    read -r x top w span < <(convert "$work/menu.png" -crop 30x+31+0 +repage png:- | coloured_box png:-) || return 0
+    read -r x y w h < <(convert "$work/menu.png" -crop 31x+0+0 +repage png:- | coloured_box png:-) || { echo none; return; }
     echo $(((y + h / 2 - top) * 100 / span))
 }
-sound_checked() { local row; row=$(check_row); [ -n "$row" ] && [ "$row" -ge 38 ] && [ "$row" -le 58 ]; } # the third of five rows
-above_panel=$((height - panel - 150)) corner_x=$((width - 200))
+sound_checked() { local row; row=$(check_row); [ "$row" != none ] && [ "${row:-0}" -ge 38 ] && [ "$row" -le 58 ]; } # the third of five rows
+above_panel() { bubble_at $((width - 200)) $((height - panel - 150)); }
 
 reports 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n'
 start_lobby "$work/lobby.log"
@@ -115,13 +126,13 @@ item_property ToolTip | grep -qF "'Lookout 1.2'" || fail "the tooltip: $(item_pr
 start_shell
 wait_for 30 icon_drawn || fail "plasmashell started after Lookout does not draw its icon in the panel's tray"
 drawn_after=$(since_shell_started)
-icon_picture "$work/icon-normal.png"
+wait_for 10 icon_settled "$work/icon-normal.png" || fail "the tray's icon does not settle"
 cp "$work/tray.png" "$artefacts/plasma-tray-normal.png"
 kill -CONT "$lobby_pid"
 wait_for 20 icon_changed "$work/icon-normal.png" || fail "the tray still draws the normal icon after the report"
 cp "$work/tray.png" "$artefacts/plasma-tray-notice.png"
 bubble_closed || fail "with auto show off the report opened the bubble"
-toggles "click_icon 1" "bubble_at $corner_x $above_panel && icon_shows $work/icon-normal.png" bubble_closed
+toggles "click_icon 1" "above_panel && icon_shows $work/icon-normal.png" bubble_closed
 pass "item $item (Id lookout, Active, tooltip \"Lookout 1.2\") drawn in the tray of plasmashell started after it ($drawn_after); the report changed the icon, clicks toggle the bubble right above Plasma's panel and put the normal icon back"
 
 stop_shell # a shell that crashes is started again; the icon must come back by itself
@@ -134,7 +145,7 @@ pass "plasmashell restarted drew the same item's icon again ($drawn_after after 
 # The README's picture, taken on the way: the bubble above the panel, and beside it Plasma's menu.
 shot="280x200+$((width - 280))+$((height - 200))"
 click_icon 1
-wait_for 10 bubble_at $corner_x $above_panel || fail "a click did not open the bubble above the panel: $(bubble_where)"
+wait_for 10 above_panel || fail "a click did not open the bubble above the panel: $(bubble_where)"
 xdotool mousemove 0 0
 sleep 0.5 # let it paint
 import -window root -crop "$shot" +repage "$work/with-bubble.png"
@@ -151,7 +162,7 @@ pick 3 "$work/menu-screen.png"
 convert "$work/menu-screen.png" -crop "480x300+$((width - 480))+$((height - 300))" +repage "$artefacts/plasma-menu.png"
 wait_for 10 menu_is 0 || fail "the third entry of Plasma's menu did not switch sound off: $(menu)"
 open_menu
-wait_for 10 eval '[ -z "$(check_row)" ]' || fail "Plasma's menu still draws a check mark, at $(check_row) % of the way from About to Quit"
+wait_for 10 eval '[ "$(check_row)" = none ]' || fail "Plasma's menu still draws a check mark, at $(check_row) % of the way from About to Quit"
 xdotool key Escape
 wait_for 10 eval '! menu_open' || fail "Escape left Plasma's menu open"
 pass "Plasma's own menu draws the entries with the check mark on Sound, and switched sound off (the menu: $artefacts/kde-plasma.png)"
