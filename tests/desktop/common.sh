@@ -44,7 +44,8 @@ done
 
 start_x() { # WIDTH HEIGHT: ours; another started at the same moment may take its display, and ours answers nobody
     for _ in 1 2 3; do
-        Xvfb -displayfd 3 -screen 0 "$1x$2x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+        # No reset as the last client leaves (the check below): a client that came meanwhile was turned away.
+        Xvfb -displayfd 3 -screen 0 "$1x$2x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
         pids+=($!)
         wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
         export DISPLAY=":$(head -n1 "$work/display")"
