@@ -157,12 +157,29 @@ watcher_property() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher "$1"
 }
-# item_registered: sets item to the watcher's one item, as "service/path" (GNOME's extension writes "service@/path").
-item_registered() { item=$(watcher_property RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|' | grep .); }
+# item_registered [ID]: sets item to the watcher's one item, or its item whose Id is ID, as "service/path" (GNOME's extension writes "service@/path").
+item_registered() {
+    local items
+    items=$(watcher_property RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|') || return
+    for item in $items; do [ -z "${1:-}" ] || item_property Id | grep -qF "'$1'" && return 0; done
+    return 1
+}
 item_left() { ! watcher_property RegisteredStatusNotifierItems | grep -q "'"; }
 sni_host_registered() { watcher_property IsStatusNotifierHostRegistered | grep -q true; }
 item_call() { gdbus call --session -d "${item%%/*}" -o "/${item#*/}" -m "$@"; } # METHOD ARG...: as the panel calls it
 item_property() { item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"; }
+# menu: "label=toggle-state" (or "=icon", or "separator") for each entry, as the panel reads the menu.
+menu() {
+    local service=${item%%/*} path
+    path=$(item_property Menu | grep -o "/[^']*")
+    gdbus call --session -d "$service" -o "$path" -m com.canonical.dbusmenu.AboutToShow 0 >/dev/null
+    gdbus call --session -d "$service" -o "$path" -m com.canonical.dbusmenu.GetLayout -- 0 -1 '[]' |
+        tr "'" '"' | sed 's/<(/\n/g' | tail -n +2 | awk '/"type": <"separator">/ { printf "separator "; next }
+            { l = match($0, /"label": <"[^"]*">/) ? substr($0, RSTART + 11, RLENGTH - 13) : ""; gsub(/&/, "", l)
+              s = /"icon-(data|name)"/ ? "icon" : match($0, /"toggle-state": <[0-9-]+>/) ? substr($0, RSTART + 17, RLENGTH - 18) : ""
+              printf "%s=%s ", l, s }'
+}
+menu_is() { [ "$(menu)" = "About=icon Auto show=0 Sound=$1 Autorun=0 separator Quit=icon " ]; } # SOUND
 # coloured_box PNG: "X Y WIDTH HEIGHT" of the strongly coloured pixels of a picture (a panel's greys are not; the icon is blue).
 coloured_box() {
     convert "$1" -colorspace HSL -channel G -separate +channel -threshold 40% -trim \

@@ -47,18 +47,6 @@ click_icon() { # BUTTON
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "$1"
 }
 above_panel=$((height - panel - 150)) corner_x=$((width - 200))
-# menu: "label=toggle-state" (or "=icon", or "separator") for each entry, as the panel reads the menu.
-menu() {
-    local service=${item%%/*} path
-    path=$(item_property Menu | grep -o "/[^']*")
-    gdbus call --session -d "$service" -o "$path" -m com.canonical.dbusmenu.AboutToShow 0 >/dev/null
-    gdbus call --session -d "$service" -o "$path" -m com.canonical.dbusmenu.GetLayout -- 0 -1 '[]' |
-        tr "'" '"' | sed 's/<(/\n/g' | tail -n +2 | awk '/"type": <"separator">/ { printf "separator "; next }
-            { l = match($0, /"label": <"[^"]*">/) ? substr($0, RSTART + 11, RLENGTH - 13) : ""; gsub(/&/, "", l)
-              s = /"icon-(data|name)"/ ? "icon" : match($0, /"toggle-state": <[0-9-]+>/) ? substr($0, RSTART + 17, RLENGTH - 18) : ""
-              printf "%s=%s ", l, s }'
-}
-menu_is() { [ "$(menu)" = "About=icon Auto show=0 Sound=$1 Autorun=0 separator Quit=icon " ]; } # SOUND
 menu_open() { viewable_window lxqt-panel "${width}x$panel"; }
 open_menu() {
     click_icon 3
