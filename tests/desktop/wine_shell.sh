@@ -62,17 +62,17 @@ read -r exstyle bx by < <(shown "$bubble" | awk '{print $5, $7, $8}')
 toggles "click 1" "! shown '$bubble'" "shown '$bubble'"
 pass "the icon in the shell's notification area; a notice opened the bubble ($exstyle: topmost, a tool window) at $bx,$by, the corner of the work area Windows reports above the taskbar; clicks on the icon toggle it"
 
-# The menu, and later the About box, get the keyboard once Windows makes them the foreground.
-menu='$9 != 200 && $12 != "\"Lookout"'
+# Windows gives the keyboard to the foreground window's thread, and Qt hands it on to an open menu: keys are typed
+# once a window of lookout.exe is the foreground (the menu itself, or the bubble once the About box has closed).
 foreground() { listed | awk '$1 == "foreground" {print $4}' | grep -qx lookout.exe; }
-menu_open() { shown "$menu"; }
+menu_open() { shown '$11 ~ /Popup/'; }
 open_menu() {
     right_click
     wait_for 10 menu_open || fail "a right click on the icon opened no menu: $(listed)"
     xdotool mousemove 0 0 # no tooltip over the menu in the picture
     wait_for 10 foreground || fail "the menu did not get the keyboard: $(listed | grep foreground)"
 }
-about_shown() { shown '$12 == "\"Lookout" && $13 == "1.2\""'; }
+about_shown() { shown 'NF == 13 && $12 == "\"Lookout" && $13 == "1.2\""'; }
 pick 1 "$artefacts/windows-shell-screen.png"
 convert "$artefacts/windows-shell-screen.png" -crop "440x200+$((width - 440))+$((height - 200))" +repage \
     "$artefacts/windows-shell.png"
