@@ -28,6 +28,7 @@ printf 'SHOW_TIME = -1\r\n' >"$app/config.cfg"
 reports 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\t[AB]Kira\tNobody\n'
 lobby_address=127.0.0.1 # where the Windows build looks
 start_lobby "$work/lobby.log"
+kill -STOP "$lobby_pid" # the notice held until the icon is found: a bubble in the wrong place could cover it
 (cd "$work" && exec wine "$app/lookout.exe") >"$work/traces.out" 2>"$work/lookout.log" &
 lookout_pid=$!
 pids+=("$lookout_pid")
@@ -54,6 +55,7 @@ click() { xdotool mousemove $((width - 100 + ix + iw / 2)) $((ty + iy + ih / 2))
 # The menu opens with its corner at the pointer: from the icon's top left corner it leaves the icon in view.
 right_click() { xdotool mousemove $((width - 100 + ix + 1)) $((ty + iy + 1)) click 3; }
 bubble='$9 == 200 && $10 == 150'
+kill -CONT "$lobby_pid"
 wait_for 30 shown "$bubble" || fail "a notice opened no bubble: $(listed)"
 read -r exstyle bx by < <(shown "$bubble" | awk '{print $5, $7, $8}')
 [ "$bx $by" = "$((ax + aw - 200)) $((ay + ah - 150))" ] || fail "the bubble at $bx,$by, not in the work area's corner"
