@@ -40,6 +40,8 @@ shots=${LOOKOUT_DEMO_SHOTS:-$root/demo-screenshots}
 width=1024 height=768 panel=24
 start_x $width $height
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
+# A session without a runtime folder (a login without logind): one of the demo's own, not Qt's stand-in in /tmp.
+[ -n "${XDG_RUNTIME_DIR:-}" ] || { export XDG_RUNTIME_DIR="$work/runtime" && mkdir -m 700 "$XDG_RUNTIME_DIR"; }
 trayer --edge bottom --align right --widthtype request --height $panel \
     --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >/dev/null 2>&1 &
 pids+=($!)
