@@ -3,10 +3,10 @@
 # desktop, taskbar and notification area, drawn by Wine's explorer.exe), driven as a Windows user would.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-windows_build=$(cd "$3" && pwd)
-zip=$windows_build/package/lookout-1.2-win64.zip lister=$windows_build/windows-list.exe
+zip=$3/package/lookout-1.2-win64.zip lister=$3/windows-list.exe
 need Xvfb wine wineboot wineserver unzip xdotool import convert
 [ -f "$zip" ] && [ -f "$lister" ] || skip "no $zip or $lister: run scripts/windows.sh"
+zip=$(realpath "$zip") lister=$(realpath "$lister")
 width=1024 height=768
 start_x $width $height
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
