@@ -83,7 +83,7 @@ shoot "$shots/bubble.png" "260x190+$((width - 260))+$((height - 190))"
 shoot "$shots/desktop-with-bubble.png"
 echo "Second report: black stays, green arrived, grey left." >&2
 
-icon=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/{p=1; next} p && /"lookout": \("lookout" "lookout"\)/{print $1; exit}')
+icon=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/{p=1; next} p && /"lookout": \("lookout" "lookout"\)/ && !found++ {print $1}')
 read -r ix iy iw ih < <(window_geometry "$icon")
 xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 3
 sleep 0.8

@@ -41,9 +41,11 @@ strays() {
 }
 
 work_area() { xprop -root _NET_WORKAREA | grep -q "= 0, 0, $width, $1,"; }
-panel_height() { # of plasmashell's window across the bottom of the screen
+# panel_height: of plasmashell's window across the bottom of the screen. awk reads all of xwininfo's tree: leaving
+# early ends xwininfo with SIGPIPE, which pipefail takes for a failure once Plasma's tree outgrows a pipe's buffer.
+panel_height() {
     xwininfo -root -tree | awk -v w=$width -v h=$height '/\("plasmashell" "plasmashell"\)/ {
-        split($(NF - 1), size, /[x+]/); split($NF, at, "+"); if (size[1] == w && size[2] < h && at[3] + size[2] == h) { print size[2]; exit } }'
+        split($(NF - 1), size, /[x+]/); split($NF, at, "+"); if (size[1] == w && size[2] < h && at[3] + size[2] == h && !found++) print size[2] }'
 }
 panel_up() { panel=$(panel_height) && [ -n "$panel" ] && work_area $((height - panel)); } # sets panel
 start_shell() { # sets shell_started, the moment it started, and panel, its panel's height

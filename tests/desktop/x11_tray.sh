@@ -7,7 +7,7 @@ width=1024 height=768 panel=24
 start_x $width $height
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" XDG_CONFIG_HOME="$work/config"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-trayer_up() { xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
+trayer_up() { xwininfo -root -tree | grep '"panel": ("panel" "trayer")' >/dev/null; }
 trayer --edge bottom --align right --widthtype request --height $panel \
     --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >"$work/trayer.log" 2>&1 &
 pids+=($!)
