@@ -53,8 +53,7 @@ start_shell() { # sets shell_started, the moment it started, and panel, its pane
     plasmashell >>"$work/plasmashell.log" 2>&1 &
     shell_pid=$!
     pids+=("$shell_pid")
-    # Two minutes: beside other builds plasmashell once took 40 s to draw its tray, and a restart over 60 s to lay out its panel.
-    wait_for 120 panel_up || fail "no panel of plasmashell's out of the work area: $(xprop -root _NET_WORKAREA) $(tail "$work/plasmashell.log")"
+    wait_for 60 panel_up || fail "no panel of plasmashell's out of the work area: $(xprop -root _NET_WORKAREA) $(tail "$work/plasmashell.log")"
     # kded5's watcher says a host is registered whether or not one is: the host's own name tells.
     wait_for 30 on_bus "org.kde.StatusNotifierHost-$shell_pid" || fail "plasmashell registered no StatusNotifierHost: $(tail "$work/plasmashell.log")"
 }
