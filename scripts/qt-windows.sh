@@ -4,7 +4,8 @@
 # clone, keyed by the source version:
 #   ${XDG_CACHE_HOME:-~/.cache}/lookout/qt-<version>-win64
 # Idempotent: a complete install (its .complete stamp is written last) is
-# reused at once; an interrupted build goes on where it stopped.
+# reused at once; an interrupted build goes on where it stopped. Once the
+# install is complete, only it stays in the cache (about 100 MB).
 # Prints the prefix on its last line. Needs: scripts/install-deps.sh windows.
 set -euo pipefail
 
@@ -99,5 +100,7 @@ rm -rf "$prefix"
 cmake --install "$build"
 cp "$work/mingw-w64.cmake" "$prefix/"
 echo "$version built in $((SECONDS - start)) s on $(nproc) cores" >"$prefix/.complete"
+# The install is all that is used from now on: the build folder (2.5 GB), the source and its apt indexes go.
+cd / && rm -rf "$work" "$apt_dir"
 echo "qt-windows: built $prefix in $((SECONDS - start)) s"
 echo "$prefix"
