@@ -111,6 +111,22 @@ pick() { # N [PNG]: the Nth entry (About, Auto show, Sound, Autorun, Quit) of th
     wait_for 10 eval '! menu_open' || fail "the menu stayed open"
 }
 
+# sound_autorun_quit EOL LOG TRACES: through the menu, Sound off, Autorun on and off again (as autorun_entry reads it,
+# autorun_wanted once on), then Quit: Lookout ends with status 0, config.cfg holds sound off in lines that end in EOL,
+# and TRACES the one poll of the run (the next is a minute later) and a DETONATE for each Autorun toggle.
+sound_autorun_quit() {
+    pick 3
+    pick 4
+    wait_for 10 eval '[ "$(autorun_entry)" = "$autorun_wanted" ]' || fail "Autorun wrote \"$(autorun_entry)\", not $autorun_wanted"
+    pick 4
+    wait_for 10 eval '[ -z "$(autorun_entry)" ]' || fail "a second Autorun did not take back $(autorun_entry)"
+    pick 5
+    ended "$lookout_pid" "Lookout after Quit" "$2"
+    printf "#START OF CONFIG FILE$1${1}PLAY_SOUND = FALSE${1}AUTO_SHOW = TRUE${1}SHOW_TIME = -1$1$1#FINISH OF CONFIG FILE" >"$work/config.wanted"
+    cmp "$app/config.cfg" "$work/config.wanted" || fail "config.cfg after Quit: $(od -c "$app/config.cfg")"
+    printf 'connected\nSam on Arena\n[AB]Kira on Arena\ndisconnected\nDETONATEDETONATE' >"$work/traces.wanted"
+    cmp "$3" "$work/traces.wanted" || fail "traces: $(od -c "$3")"
+}
 reports() { # TEXT...: the lobby's reports, one a poll, in $work/reports
     local i=0 text
     mkdir -p "$work/reports"

@@ -47,16 +47,5 @@ about_focused() { about_windows | grep -qx "$(printf '0x%x' "$(xdotool getwindow
 wait_for 10 about_focused || fail "the About box never had the keyboard"
 xdotool key Return
 wait_for 10 eval '[ -z "$(about_windows)" ]' || fail "the About box did not close"
-pick 3 # Sound, off
-pick 4
-wait_for 10 eval '[ "$(autorun_entry)" = "$autorun_wanted" ]' || fail "Autorun wrote \"$(autorun_entry)\", not $autorun_wanted"
-pick 4
-wait_for 10 eval '[ -z "$(autorun_entry)" ]' || fail "a second Autorun did not take back $(autorun_entry)"
-pick 5
-ended "$lookout_pid" "Lookout after Quit" "$work/tray.log"
-printf '#START OF CONFIG FILE\n\nPLAY_SOUND = FALSE\nAUTO_SHOW = TRUE\nSHOW_TIME = -1\n\n#FINISH OF CONFIG FILE' >"$work/config.wanted"
-cmp "$app/config.cfg" "$work/config.wanted" || fail "config.cfg after Quit: $(od -c "$app/config.cfg")"
-# One poll in the run (the next is a minute later), and a DETONATE for each Autorun toggle.
-printf 'connected\nSam on Arena\n[AB]Kira on Arena\ndisconnected\nDETONATEDETONATE' >"$work/traces.wanted"
-cmp "$work/tray.out" "$work/traces.wanted" || fail "traces: $(od -c "$work/tray.out")"
+sound_autorun_quit '\n' "$work/tray.log" "$work/tray.out"
 pass "About opened \"Lookout 1.2\" (the menu: $artefacts/tray-x11.png), Autorun registered the quoted path and took it back, Quit saved sound off; the traces came byte for byte"
