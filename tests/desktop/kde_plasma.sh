@@ -40,7 +40,6 @@ strays() {
     return 0
 }
 
-work_area() { xprop -root _NET_WORKAREA | grep -q "= 0, 0, $width, $1,"; }
 # panel_height: of plasmashell's window across the bottom of the screen. awk reads all of xwininfo's tree: leaving
 # early ends xwininfo with SIGPIPE, which pipefail takes for a failure once Plasma's tree outgrows a pipe's buffer.
 panel_height() {

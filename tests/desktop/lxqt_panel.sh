@@ -24,7 +24,6 @@ pids+=($!)
 wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start: $(cat "$work/openbox.log")"
 xsetroot -solid '#36607a' # a desktop's colour, for the pictures
 
-work_area() { xprop -root _NET_WORKAREA | grep -q "= 0, 0, $width, $1"; }
 start_panel() {
     lxqt-panel >>"$work/panel.log" 2>&1 &
     panel_pid=$!
