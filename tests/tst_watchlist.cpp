@@ -40,6 +40,11 @@ void tst_watchlist::isIntresting_data()
         "LIST += " + QByteArray(lines::maxLineLength - 7, 'x') + "LIST += Kira\nLIST += Sam\n", {u"Sam"_s},
         {u"Kira"_s});
     row("no list at all", QByteArray(), {}, {u"Sam"_s});
+    row("a tag with characters outside the BMP, in any case",
+        "LIST += [>\U0001F600\u0660\u00e9]\nLIST += [K\U0001F6009\u013fB\u03a3]\nLIST += [\U00010400]\n"_ba,
+        {u"[>\U0001F600\u0660\u00e9]\u0131"_s, u"[k\U0001F6009\u0140B\u03c3]"_s + QChar(0) + u"b"_s,
+            u"x[\U00010428]"_s},
+        {u"[>\U0001F601\u0660\u00e9]"_s, u"[\U00010429]"_s});
 }
 
 void tst_watchlist::isIntresting()

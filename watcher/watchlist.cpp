@@ -35,11 +35,23 @@ QStringView afterTag(QStringView name)
     return {};
 }
 
+std::u32string foldedUnits(QStringView text)
+{
+    std::u32string folded(size_t(text.size()), U'\0');
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t unit = text[i].unicode();
+        if (QChar::isLowSurrogate(unit) && i > 0 && text[i - 1].isHighSurrogate())
+            unit = QChar::surrogateToUcs4(text[i - 1], text[i]);
+        folded[size_t(i)] = QChar::toCaseFolded(unit);
+    }
+    return folded;
+}
+
 Matcher::Matcher(const QStringList &entries)
 {
     for (const QString &entry : entries) {
         if (isTag(entry))
-            m_tags.append(QStringMatcher(entry, Qt::CaseInsensitive));
+            m_tags.append(foldedUnits(entry));
         else
             m_plain.append(entry.toLower());
     }
@@ -49,11 +61,16 @@ Matcher::Matcher(const QStringList &entries)
 bool Matcher::isWatched(QStringView name) const
 {
     // A tag begins with "[", which no other character matches in any case.
-    // QStringMatcher: Qt's case-insensitive search, set up once per tag.
+    // Folded here rather than searched with QStringMatcher: Qt 6.8's keeps the
+    // folded tag in 16-bit units, which cuts the folding of a character
+    // outside the BMP, so it never finds a tag that holds one.
     const qsizetype open = name.indexOf(u'[');
-    for (const QStringMatcher &tag : m_tags) {
-        if (open >= 0 && tag.indexIn(name, open) >= 0)
-            return true;
+    if (open >= 0 && !m_tags.isEmpty()) {
+        const std::u32string folded = foldedUnits(name.sliced(open));
+        for (const std::u32string &tag : m_tags) {
+            if (folded.find(tag) != std::u32string::npos)
+                return true;
+        }
     }
     if (m_plain.isEmpty())
         return false;

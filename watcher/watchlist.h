@@ -2,10 +2,10 @@
 
 #include <QString>
 #include <QStringList>
-#include <QStringMatcher>
 #include <QStringView>
 
 #include <optional>
+#include <string>
 
 // The lines of list.cfg and the rule that decides whether a player is on it.
 namespace watchlist {
@@ -22,8 +22,13 @@ bool isTag(QStringView entry);
 // The part of a player's name after its clan tag, or nothing without one.
 QStringView afterTag(QStringView name);
 
-// The watch list, ready to be asked about many names: the tags, and the
-// plain entries in lower case, sorted. A lobby's names are only looked up in
+// `text` case folded unit by unit as QString::indexOf with Qt::CaseInsensitive
+// compares it: a low surrogate that follows a high one stands for the folding
+// of their whole character, any other unit for its own.
+std::u32string foldedUnits(QStringView text);
+
+// The watch list, ready to be asked about many names: the tags case folded,
+// and the plain entries in lower case, sorted. A lobby's names are only looked up in
 // them, never stored, so it cannot make the search slower than its length.
 class Matcher final
 {
@@ -35,7 +40,7 @@ public:
     bool isEmpty() const { return m_tags.isEmpty() && m_plain.isEmpty(); }
 
 private:
-    QList<QStringMatcher> m_tags;
+    QList<std::u32string> m_tags;
     QStringList m_plain;
 };
 
