@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# A Debian root of another release, made from Debian's archive and kept in
+# ~/.cache/lookout/debian-<release> (made afresh once it is a week old), and
+# Lookout's Linux suite run in it: what CI uses to test Debian 13 on its
+# Debian 12 machine.
+#
+#   scripts/debian-root.sh [--release R] suite       every Linux test, as root,
+#                                                    then as an ordinary user
+#   scripts/debian-root.sh [--release R] [--user] [--clone NAME] run COMMAND
+#                                                    COMMAND in a fresh clone
+#   scripts/debian-root.sh [--release R] [--user] [--clone NAME] shell
+#   --keep: keep the clone NAME and its builds from the run before, and copy
+#           this checkout's files over it, uncommitted changes included
+#
+# R is trixie (Debian 13, the default) or bookworm (Debian 12). Each command
+# starts from a fresh clone of this checkout's HEAD: as root in /root/NAME,
+# or with --user as lookout-newcomer (sudo allowed, home of mode 0700) in
+# ~/NAME, with no display, as a newcomer would; NAME is lookout unless told
+# (runs side by side need clones of their own). Needs root or sudo: the
+# root is entered with pivot_root in a mount and PID namespace of its own, with
+# /proc, /sys, /dev and a fresh /run and /tmp; not with chroot, in which the
+# kernel refuses the user namespaces the tests' own networks are made of.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+[ "$(id -u)" -eq 0 ] || exec sudo -- "$0" "$@"
+
+release=trixie as_user=0 name=lookout keep=0
+while [ $# -gt 0 ]; do
+    case $1 in
+    --release) release=$2 && shift 2 ;;
+    --user) as_user=1 && shift ;;
+    --clone) name=$2 && shift 2 ;;
+    --keep) keep=1 && shift ;;
+    *) break ;;
+    esac
+done
+action=${1:-suite}
+[ $# -eq 0 ] || shift
+user=lookout-newcomer
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/lookout"
+root="$cache/debian-$release"
+
+make_root() {
+    echo "debian-root: making a Debian $release root in $root (about 2 minutes, then its packages)"
+    "$here/scripts/install-deps.sh" root
+    rm -rf "$root.new"
+    mmdebstrap --mode=root --variant=apt --include=sudo,git,ca-certificates,procps,passwd,mount "$release" "$root.new" \
+        "deb http://deb.debian.org/debian $release main" \
+        "deb http://deb.debian.org/debian $release-updates main" \
+        "deb http://deb.debian.org/debian-security $release-security main"
+    chroot "$root.new" useradd --create-home --shell /bin/bash "$user"
+    chmod 700 "$root.new/home/$user"
+    echo "$user ALL=(ALL) NOPASSWD: ALL" >"$root.new/etc/sudoers.d/$user"
+    rm -rf "$root" && mv "$root.new" "$root"
+    touch "$root/.made"
+}
+[ -f "$root/.made" ] && [ -z "$(find "$root/.made" -mtime +6)" ] || make_root
+
+# in_root COMMAND: COMMAND run by bash in the root, as its PID 1 (which reaps
+# what the tests leave behind), with this checkout at /mnt/lookout.
+in_root() {
+    unshare --mount --pid --fork --propagation private -- bash -euc '
+        root=$1 src=$2 command=$3
+        mount --bind "$root" "$root"
+        mount -t proc proc "$root/proc"
+        mount --rbind /sys "$root/sys"
+        mount --rbind /dev "$root/dev"
+        # A booted machine has these: a fresh /run with the folders its services would make, a fresh /tmp.
+        mount -t tmpfs -o mode=755 tmpfs "$root/run"
+        mkdir -p "$root/run/dbus" "$root/run/systemd" "$root/run/lock" "$root/run/user"
+        mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
+        mkdir -p "$root/mnt/lookout"
+        mount --bind -o ro "$src" "$root/mnt/lookout"
+        cp /etc/resolv.conf /etc/hosts "$root/etc/"
+        cd "$root"
+        mkdir -p .old
+        pivot_root . .old
+        cd /
+        umount -l /.old
+        rmdir /.old
+        exec env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+            ${CI:+CI=$CI} bash -c "$command; status=\$?; wait; exit \$status"
+    ' _ "$root" "$here" "$1"
+}
+
+# As root or as the user, from a fresh clone of HEAD (made by root, which owns the checkout: git
+# refuses to read another user's repository).
+clone() {
+    local fresh="rm -rf $1 && git clone --quiet /mnt/lookout $1"
+    [ $keep = 0 ] || fresh="{ [ -d $1 ] || git clone --quiet /mnt/lookout $1; } &&
+        (cd /mnt/lookout && git ls-files -z --cached --others --exclude-standard | xargs -0 cp -P --parents -t $1)"
+    echo "$fresh && chown -R \$(stat -c %u:%g ${1%/*}) $1"
+}
+as_root() { in_root "$(clone "/root/$name") && cd /root/$name && $1"; }
+as_newcomer() {
+    in_root "$(clone "/home/$user/$name") && runuser -u $user -- env -i HOME=/home/$user USER=$user LOGNAME=$user \
+        PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 ${CI:+CI=$CI} bash -c $(printf %q "cd ~/$name && $1")"
+}
+
+case $action in
+suite)
+    started=$SECONDS status=0
+    echo "=== Debian $release, as root: every Linux test of the ci build"
+    as_root 'scripts/install-deps.sh tests && cmake --preset ci && cmake --build --preset ci && ctest --preset ci -LE windows' ||
+        status=1
+    echo "=== Debian $release, as $user: every Linux test of the default build"
+    as_newcomer 'cmake --preset default && cmake --build --preset default && ctest --preset default -LE windows' ||
+        status=1
+    echo "debian-root: the suite on Debian $release in $((SECONDS - started)) s"
+    exit $status
+    ;;
+run)
+    [ $# -gt 0 ] || { echo "debian-root: run needs a command" >&2; exit 2; }
+    if [ $as_user = 1 ]; then as_newcomer "$*"; else as_root "$*"; fi
+    ;;
+shell)
+    if [ $as_user = 1 ]; then as_newcomer 'exec bash -i'; else as_root 'exec bash -i'; fi
+    ;;
+*)
+    echo "debian-root: suite, run or shell" >&2
+    exit 2
+    ;;
+esac
