@@ -28,9 +28,9 @@ esac
 build=(
     cmake ninja-build g++ pkgconf
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libvulkan-dev
-    # running: platform plugins, a font, and sound
-    qt6-qpa-plugins qt6-wayland libqt6multimedia6 gstreamer1.0-plugins-base
-    fonts-dejavu-core
+    # running: platform plugins, a font, and sound (Qt Multimedia plays through
+    # PulseAudio's client library; no GStreamer plugin is needed)
+    qt6-qpa-plugins qt6-wayland libqt6multimedia6 fonts-dejavu-core
 )
 demo=(
     # an X server, a tray host, a user's hands, window lists and screenshots
