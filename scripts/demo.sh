@@ -12,7 +12,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/install-deps.sh
+# With a display, building and running Lookout is all it takes; without one, a
+# virtual screen, a tray and the tools that take the screenshots too.
+display=${DISPLAY:-}${WAYLAND_DISPLAY:-}
+if [ -n "$display" ]; then scripts/install-deps.sh build; else scripts/install-deps.sh demo; fi
 cmake --preset default >/dev/null
 cmake --build --preset default --target lookout lookout-lobby
 build=$root/build
@@ -21,7 +24,7 @@ build=$root/build
 [ -e "$build/list.cfg" ] || cp lobby/demo-list.cfg "$build/list.cfg"
 lobby_options=(--simulate --churn 0.25)
 
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+if [ -n "$display" ]; then
     lobby_pid=
     trap '[ -n "$lobby_pid" ] && kill "$lobby_pid" 2>/dev/null; wait 2>/dev/null || true' EXIT
     "$build/lookout-lobby" "${lobby_options[@]}" >/dev/null &

@@ -1,29 +1,50 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and the demo need.
-# Idempotent: apt-get skips what is already there. Run as root (or through sudo).
-# It installs packages and changes nothing else: apt's own configuration stays
-# as it was (Qt's source for the Windows build is fetched by scripts/qt-windows.sh
-# through an apt configuration of the project's own).
-#   scripts/install-deps.sh           the Linux build, its tests and the demo
-#   scripts/install-deps.sh windows   also the Windows cross build and Wine
+# Installs the Debian packages of the sets named, on Debian 12 or 13:
+#   build     building and running Lookout (always installed)
+#   demo      what scripts/demo.sh adds without a display: a virtual screen,
+#             a tray, a user's hands and screenshots
+#   tests     everything the Linux tests add (demo's set included)
+#   windows   the Windows cross build, Qt's source for it, and Wine to run it
+#   root      what scripts/debian-root.sh needs to make a Debian root
+# for instance: scripts/install-deps.sh tests windows
+# Idempotent: when every package is there it says so and changes nothing; only
+# when one is missing does it update apt's indexes and install, without
+# recommends. Run as root or through sudo. It installs packages and changes
+# nothing else: apt's own configuration stays as it was (Qt's source for the
+# Windows build is fetched by scripts/qt-windows.sh through an apt
+# configuration of the project's own).
 set -euo pipefail
 
-packages=(
-    # build
-    cmake ninja-build g++ pkg-config
+# Where one name does not serve both releases, the release picks. Debian 13
+# (and anything newer) has Plasma 6, whose StatusNotifierWatcher is kded6's;
+# KWin there is for the Plasma 6 tests, which run it as the window manager.
+# shellcheck source=/dev/null
+release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+case $release in
+bookworm) plasma=(kded5) ;;
+*) plasma=(kded6 kwin-x11 kwin-wayland) ;;
+esac
+
+build=(
+    cmake ninja-build g++ pkgconf
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libvulkan-dev
-    # tests: the pattern reference, benchmarks, fuzzing and sanitizers
-    qt6-5compat-dev libbenchmark-dev clang libclang-rt-14-dev llvm clang-format
-    # running: platform plugins and sound
-    qt6-qpa-plugins qt6-wayland libqt6multimedia6 gstreamer1.0-plugins-base
-    fonts-dejavu-core
+    # running: platform plugins, a font, and sound (Qt Multimedia plays through
+    # PulseAudio's client library; no GStreamer plugin is needed)
+    qt6-qpa-plugins qt6-wayland libqt6multimedia6 fonts-dejavu-core
+)
+demo=(
+    # an X server, a tray host, a user's hands, window lists and screenshots
+    xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick procps
+)
+tests=(
+    "${demo[@]}"
+    # the pattern reference, benchmarks, fuzzing and sanitizers
+    qt6-5compat-dev libbenchmark-dev clang libclang-rt-dev llvm clang-format
     # a desktop's dark theme, as Qt's GTK platform theme hands it on
-    qt6-gtk-platformtheme
-    # a real X server, a tray host and a user's hands
-    xvfb xauth trayer xdotool x11-utils x11-apps x11-xserver-utils imagemagick
+    qt6-gtk-platformtheme x11-apps
     # a private session bus, reading a tray item over it, a sound server, measurements
-    dbus dbus-x11 python3 python3-gi gir1.2-glib-2.0
-    pulseaudio pulseaudio-utils sox procps time
+    dbus dbus-x11 libglib2.0-bin python3 python3-gi gir1.2-glib-2.0
+    pulseaudio pulseaudio-utils sox time
     # a loopback of a test's own, in a network namespace
     iproute2
     # panels we did not write: LXQt's under openbox, sway's waybar on Wayland
@@ -31,32 +52,46 @@ packages=(
     # and GNOME Shell with its AppIndicator extension, run headless
     gnome-shell gnome-shell-extension-appindicator
     # and KDE Plasma's own shell: the desktop shell package brings its panel and
-    # tray, kded5 the StatusNotifierWatcher, kactivitymanagerd what plasmashell asks for
-    plasma-desktop plasma-workspace kded5 kactivitymanagerd
+    # tray, kded the StatusNotifierWatcher, kactivitymanagerd what plasmashell asks for
+    plasma-desktop plasma-workspace kactivitymanagerd "${plasma[@]}"
 )
-windows=0
-if [ "${1:-}" = windows ]; then
-    windows=1
-    packages+=(
-        # the cross compiler, Qt's source and the tools that build it
-        g++-mingw-w64-x86-64-posix dpkg-dev xz-utils zip
-        # running and driving the Windows program; Wine's Tahoma, as Windows has it
-        wine wine64 fonts-wine
-    )
-fi
+windows=(
+    # the cross compiler, Qt's source and the tools that build it, the zip
+    g++-mingw-w64-x86-64-posix dpkg-dev xz-utils zip unzip
+    # running and driving the Windows program; Wine's Tahoma, as Windows has it
+    wine wine64 fonts-wine
+)
+root=(mmdebstrap)
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
+packages=("${build[@]}") sets=build
+for set in "$@"; do
+    [ "$set" = build ] || sets+=" $set"
+    case $set in
+    build) ;;
+    demo) packages+=("${demo[@]}") ;;
+    tests) packages+=("${tests[@]}") ;;
+    windows) packages+=("${windows[@]}") ;;
+    root) packages+=("${root[@]}") ;;
+    *)
+        echo "install-deps: no set \"$set\" (build, demo, tests, windows, root)" >&2
+        exit 2
+        ;;
+    esac
+done
+# A here-string, not a process substitution: a chroot may have no /dev/fd.
+readarray -t packages <<<"$(printf '%s\n' "${packages[@]}" | sort -u)"
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
-    echo "install-deps: all ${#packages[@]} packages are installed"
+    echo "install-deps: all ${#packages[@]} packages of $sets are installed"
     exit 0
 fi
 
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "install-deps: installing ${#missing[@]} of the ${#packages[@]} packages of $sets, with what they depend on"
 "${sudo[@]}" apt-get update
-"${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the tests need and runs everything CI runs, in three stages:
-# the whole suite built with AddressSanitizer and UBSan, a short run of each
-# fuzzer, then the whole suite as CI builds it (optimised, warnings are
-# errors, benchmarks too). About 12 minutes on two cores from a fresh clone
-# once the packages are installed.
+# Installs what the tests and the Windows build need (scripts/install-deps.sh
+# tests windows) and runs everything CI runs, in four stages: the whole suite
+# built with AddressSanitizer and UBSan, a short run of each fuzzer, the whole
+# suite as CI builds it (optimised, warnings are errors, benchmarks too), then
+# the Windows build and its test under Wine. About 15 minutes on two cores
+# from a fresh clone once the packages and Qt for Windows are there.
 #
 # A stage that fails does not stop the next. At the end every stage's
 # summary is printed again, the ci stage's ctest summary last, and the
@@ -13,7 +14,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh || exit
+scripts/install-deps.sh tests windows || exit
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT

@@ -2,7 +2,7 @@
 fail() { echo "FAIL: $*" >&2; exit 1; }
 pass() { echo "ok - $*"; }
 skip() { echo "SKIP: $*"; exit 77; } # ctest counts 77 as a skip
-need() { local c; for c; do command -v "$c" >/dev/null || skip "$c is not installed (scripts/install-deps.sh installs it)"; done; }
+need() { local c; for c; do command -v "$c" >/dev/null || skip "$c is not installed (scripts/install-deps.sh tests installs it)"; done; }
 build=$(cd "$1" && pwd) artefacts=$(mkdir -p "$2" && cd "$2" && pwd)
 lobby_address=${LOOKOUT_LOBBY_ADDRESS:-127.0.0.1}
 

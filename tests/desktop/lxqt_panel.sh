@@ -4,7 +4,7 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 need lxqt-panel openbox Xvfb xdotool xwininfo xprop xsetroot import convert compare dbus-daemon gdbus
 ls /usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so >/dev/null 2>&1 \
-    || skip "no Qt GTK platform theme (qt6-gtk-platformtheme; scripts/install-deps.sh installs it)"
+    || skip "no Qt GTK platform theme (qt6-gtk-platformtheme; scripts/install-deps.sh tests installs it)"
 width=1024 height=768 panel=32
 start_x $width $height
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_CURRENT_DESKTOP XDG_SESSION_TYPE \

@@ -3,7 +3,7 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 need cpack tar readelf stdbuf pgrep
-/usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null || skip "no python3-gi (scripts/install-deps.sh installs it)"
+/usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null || skip "no python3-gi (scripts/install-deps.sh tests installs it)"
 cpack --config "$build/CPackConfig.cmake" -B "$work/cpack" >"$work/cpack.log" 2>&1 || fail "cpack failed: $(cat "$work/cpack.log")"
 dest="$work/My Games/Look Out! \$now"
 mkdir -p "$dest"
