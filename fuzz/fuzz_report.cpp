@@ -59,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (pieces.isEmpty())
         pieces.append(1);
 
-    report::PollReader reader;
-    reader.setWatchList(watched);
+    const watchlist::Matcher matcher(watched);
+    report::PollReader reader(matcher);
     reader.start(QString());
     QStringList entries;
     QByteArray traces;

@@ -81,8 +81,8 @@ void tst_report::answer()
     QFETCH(QByteArray, found);
     QFETCH(Verdict, verdict);
 
-    PollReader reader;
-    reader.setWatchList({u"Sam"_s, u"[AB]"_s, u"Kira"_s, u"Zo\u00eb"_s});
+    const watchlist::Matcher watched({u"Sam"_s, u"[AB]"_s, u"Kira"_s, u"Zo\u00eb"_s});
+    PollReader reader(watched);
     reader.start(u"Before"_s);
     QByteArray traces;
     QStringList entries;

@@ -91,7 +91,7 @@ void lookOut::parseConfigLine(const QString &line)
     if (lines::isComment(line))
         return;
     if (auto name = watchlist::entryName(line))
-        watchList.append(*name);
+        watchList.add(*name);
 }
 
 void lookOut::connectToLobby()
@@ -104,7 +104,6 @@ void lookOut::connectToLobby()
         // of polls is started from it.
         closeWithoutReport();
     }
-    updateWatchList();
     m_poll.start(currentServer);
     connectToHost(m_options.lobbyAddress, m_options.lobbyPort, ReadWrite);
 }
@@ -171,15 +170,5 @@ void lookOut::scheduleNextPoll()
 
 bool lookOut::isIntresting(const QString &name)
 {
-    updateWatchList();
-    return m_poll.watched().isWatched(name);
-}
-
-void lookOut::updateWatchList()
-{
-    // The list only ever grows, so its length tells whether it changed.
-    if (m_watchedEntries != watchList.size()) {
-        m_poll.setWatchList(watchList);
-        m_watchedEntries = watchList.size();
-    }
+    return watchList.isWatched(name);
 }

@@ -79,8 +79,11 @@ public:
     static constexpr qsizetype maxSeats = 2000; // watched seats
     static constexpr qsizetype maxSeatText = 64 * 1024; // characters of their entries
 
-    void setWatchList(const QStringList &entries) { m_watched = watchlist::Matcher(entries); }
-    const watchlist::Matcher &watched() const { return m_watched; }
+    // Asks `watched`, which must outlive the reader, about every player.
+    explicit PollReader(const watchlist::Matcher &watched)
+        : m_watched(watched)
+    {
+    }
 
     // Forgets the answer before, for a new poll. A clients line before the
     // first server line belongs to `server`, the server named last before.
@@ -106,7 +109,7 @@ private:
     void setServer(const QString &server);
     void readLine(QByteArrayView line);
 
-    watchlist::Matcher m_watched;
+    const watchlist::Matcher &m_watched;
     QString m_server;
     QByteArray m_traceTail; // " on <server>\n" in Latin-1
     QStringList m_entries;
