@@ -36,7 +36,6 @@ QStringList readReport(QByteArrayView report, const watchlist::Matcher &watched)
 {
     constexpr qsizetype chunk = 64 * 1024;
     report::PollReader reader(watched);
-    reader.start(QString());
     QStringList found;
     for (qsizetype at = 0; at < report.size(); at += chunk) {
         reader.read(report.sliced(at, std::min(chunk, report.size() - at)));

@@ -61,7 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const watchlist::Matcher matcher(watched);
     report::PollReader reader(matcher);
-    reader.start(QString());
     QStringList entries;
     QByteArray traces;
     for (qsizetype at = 0, i = 0; at < bytes.size(); ++i) {

@@ -83,7 +83,8 @@ void tst_report::answer()
 
     const watchlist::Matcher watched({u"Sam"_s, u"[AB]"_s, u"Kira"_s, u"Zo\u00eb"_s});
     PollReader reader(watched);
-    reader.start(u"Before"_s);
+    reader.read("SERVER 1; a Before\n"); // the poll before names a server
+    reader.start();
     QByteArray traces;
     QStringList entries;
     for (const QByteArray &piece : pieces) {

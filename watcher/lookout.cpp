@@ -104,7 +104,7 @@ void lookOut::connectToLobby()
         // of polls is started from it.
         closeWithoutReport();
     }
-    m_poll.start(currentServer);
+    m_poll.start();
     connectToHost(m_options.lobbyAddress, m_options.lobbyPort, ReadWrite);
 }
 
@@ -144,7 +144,6 @@ void lookOut::processPackage()
         m_poll.read(QByteArrayView(chunk, got));
     }
     onlineNow += m_poll.takeEntries();
-    currentServer = m_poll.server();
     trace(m_poll.takeTraces());
     // Given up while the lobby still talks: nothing more of it is read, and
     // the next poll is arranged here, as analizeInfo() does for a poll that

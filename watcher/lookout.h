@@ -38,6 +38,10 @@ public:
     explicit lookOut(QObject *parent = nullptr, const WatcherOptions &options = WatcherOptions());
     ~lookOut() override;
 
+    // The server of the last server line the lobby sent, in this poll or an
+    // earlier one: its players' entries name it.
+    const QString &currentServer() const { return m_poll.server(); }
+
 signals:
     void newInfo(const QString &text);
     void newImportantInfo(const QString &text);
@@ -54,7 +58,6 @@ private:
     void closeWithoutReport();
     void scheduleNextPoll();
 
-    QString currentServer;
     watchlist::Matcher watchList; // the entries of list.cfg, which the reader asks too
     QStringList onlineNow;
     QStringList onlineBefore;

@@ -57,9 +57,8 @@ std::optional<QStringView> playerList(QStringView line)
     return line.sliced(i, line.size() - i - 1);
 }
 
-void PollReader::start(const QString &server)
+void PollReader::start()
 {
-    setServer(server);
     m_entries.clear();
     m_traces.clear();
     m_rest.clear();

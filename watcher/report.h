@@ -85,9 +85,10 @@ public:
     {
     }
 
-    // Forgets the answer before, for a new poll. A clients line before the
-    // first server line belongs to `server`, the server named last before.
-    void start(const QString &server);
+    // Forgets the answer before, for a new poll, but not its server: a
+    // clients line before the first server line belongs to the server named
+    // last, in this poll or an earlier one.
+    void start();
     // Reads bytes as they arrived, cut into lines wherever they fall. Reads
     // nothing once past a bound.
     void read(QByteArrayView bytes);
@@ -97,7 +98,7 @@ public:
     // For an answer whose connection has ended.
     Verdict verdict() const;
 
-    // The server of the last server line.
+    // The server of the last server line read since the reader was made.
     const QString &server() const { return m_server; }
     // The presence entries of the watched players read since the last call,
     // in order, duplicates included, and their traces: "<player> on
@@ -111,7 +112,7 @@ private:
 
     const watchlist::Matcher &m_watched;
     QString m_server;
-    QByteArray m_traceTail; // " on <server>\n" in Latin-1
+    QByteArray m_traceTail = " on \n"; // " on <server>\n" in Latin-1
     QStringList m_entries;
     QByteArray m_traces;
     QByteArray m_rest; // of a line not ended yet
