@@ -67,8 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const qsizetype size = qMin<qsizetype>(pieces[i % pieces.size()], bytes.size() - at);
         reader.read(QByteArrayView(bytes).sliced(at, size));
         at += size;
-        entries += reader.takeEntries();
-        traces += reader.takeTraces();
+        const QStringList found = reader.takeEntries();
+        for (const QString &entry : found)
+            traces += presence::traceLine(entry);
+        entries += found;
     }
     if (reader.pastBound())
         return 0;

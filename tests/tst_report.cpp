@@ -1,3 +1,4 @@
+#include "presence.h"
 #include "report.h"
 
 #include <QTest>
@@ -8,8 +9,8 @@ using Verdict = PollReader::Verdict;
 
 Q_DECLARE_METATYPE(Verdict)
 
-// One poll's answer, in its pieces, through the reader: the traces found
-// and the verdict. The line rules themselves are tst_differential's.
+// One poll's answer, in its pieces, through the reader: the traces of the
+// entries found and the verdict. The line rules themselves are tst_differential's.
 class tst_report : public QObject
 {
     Q_OBJECT
@@ -89,8 +90,10 @@ void tst_report::answer()
     QStringList entries;
     for (const QByteArray &piece : pieces) {
         reader.read(piece);
-        traces += reader.takeTraces();
-        entries += reader.takeEntries();
+        const QStringList found = reader.takeEntries();
+        for (const QString &entry : found)
+            traces += presence::traceLine(entry);
+        entries += found;
     }
     if (verdict == Verdict::Reset) // as the socket tells it
         reader.lobbyReset();

@@ -142,9 +142,11 @@ void lookOut::processPackage()
         if (got <= 0)
             break;
         m_poll.read(QByteArrayView(chunk, got));
+        const QStringList found = m_poll.takeEntries();
+        for (const QString &entry : found)
+            trace(presence::traceLine(entry));
+        onlineNow += found;
     }
-    onlineNow += m_poll.takeEntries();
-    trace(m_poll.takeTraces());
     // Given up while the lobby still talks: nothing more of it is read, and
     // the next poll is arranged here, as analizeInfo() does for a poll that
     // ends by itself.

@@ -101,20 +101,15 @@ public:
     // The server of the last server line read since the reader was made.
     const QString &server() const { return m_server; }
     // The presence entries of the watched players read since the last call,
-    // in order, duplicates included, and their traces: "<player> on
-    // <server>\n" in Latin-1, "?" for any other character.
+    // in order, duplicates included.
     QStringList takeEntries() { return std::exchange(m_entries, {}); }
-    QByteArray takeTraces() { return std::exchange(m_traces, {}); }
 
 private:
-    void setServer(const QString &server);
     void readLine(QByteArrayView line);
 
     const watchlist::Matcher &m_watched;
     QString m_server;
-    QByteArray m_traceTail = " on \n"; // " on <server>\n" in Latin-1
     QStringList m_entries;
-    QByteArray m_traces;
     QByteArray m_rest; // of a line not ended yet
     qint64 m_received = 0;
     qsizetype m_players = 0;
