@@ -59,17 +59,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (pieces.isEmpty())
         pieces.append(1);
 
-    report::PollReader reader;
-    reader.setWatchList(watched);
-    reader.start(QString());
+    const watchlist::Matcher matcher(watched);
+    report::PollReader reader(matcher);
     QStringList entries;
     QByteArray traces;
     for (qsizetype at = 0, i = 0; at < bytes.size(); ++i) {
         const qsizetype size = qMin<qsizetype>(pieces[i % pieces.size()], bytes.size() - at);
         reader.read(QByteArrayView(bytes).sliced(at, size));
         at += size;
-        entries += reader.takeEntries();
-        traces += reader.takeTraces();
+        const QStringList found = reader.takeEntries();
+        for (const QString &entry : found)
+            traces += presence::traceLine(entry);
+        entries += found;
     }
     if (reader.pastBound())
         return 0;

@@ -58,8 +58,8 @@ QSet<QString> caught(const QByteArray &list, const QByteArray &report)
         if (const auto name = watchlist::entryName(QString::fromLatin1(line + '\n')))
             entries.append(*name);
     }
-    report::PollReader reader;
-    reader.setWatchList(entries);
+    const watchlist::Matcher watched(entries);
+    report::PollReader reader(watched);
     reader.read(report);
     const QStringList found = reader.takeEntries();
     return QSet<QString>(found.begin(), found.end());

@@ -1,3 +1,4 @@
+#include "presence.h"
 #include "report.h"
 
 #include <QTest>
@@ -8,8 +9,8 @@ using Verdict = PollReader::Verdict;
 
 Q_DECLARE_METATYPE(Verdict)
 
-// One poll's answer, in its pieces, through the reader: the traces found
-// and the verdict. The line rules themselves are tst_differential's.
+// One poll's answer, in its pieces, through the reader: the traces of the
+// entries found and the verdict. The line rules themselves are tst_differential's.
 class tst_report : public QObject
 {
     Q_OBJECT
@@ -81,15 +82,18 @@ void tst_report::answer()
     QFETCH(QByteArray, found);
     QFETCH(Verdict, verdict);
 
-    PollReader reader;
-    reader.setWatchList({u"Sam"_s, u"[AB]"_s, u"Kira"_s, u"Zo\u00eb"_s});
-    reader.start(u"Before"_s);
+    const watchlist::Matcher watched({u"Sam"_s, u"[AB]"_s, u"Kira"_s, u"Zo\u00eb"_s});
+    PollReader reader(watched);
+    reader.read("SERVER 1; a Before\n"); // the poll before names a server
+    reader.start();
     QByteArray traces;
     QStringList entries;
     for (const QByteArray &piece : pieces) {
         reader.read(piece);
-        traces += reader.takeTraces();
-        entries += reader.takeEntries();
+        const QStringList found = reader.takeEntries();
+        for (const QString &entry : found)
+            traces += presence::traceLine(entry);
+        entries += found;
     }
     if (verdict == Verdict::Reset) // as the socket tells it
         reader.lobbyReset();

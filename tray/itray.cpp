@@ -197,17 +197,9 @@ void iTray::notice(NoticeSound &sound, const QString &text)
         return;
     // A bubble that is already open keeps the timer it has; this one is
     // never cancelled, so it may close a bubble reopened in the meantime.
-    // Precise, as a coarse timer may fire up to 5 % early. A child of the
-    // tray until it fires, so the timers running can be seen (tests do).
-    if (bubble->isHidden() && showTime >= 0) {
-        auto *hideTimer = new QTimer(this);
-        hideTimer->setObjectName(u"hideTimer"_s);
-        hideTimer->setSingleShot(true);
-        hideTimer->setTimerType(Qt::PreciseTimer);
-        connect(hideTimer, &QTimer::timeout, bubble.get(), &iBubble::hideMessage);
-        connect(hideTimer, &QTimer::timeout, hideTimer, &QObject::deleteLater);
-        hideTimer->start(showTime);
-    }
+    // Precise, as a coarse timer may fire up to 5 % early.
+    if (bubble->isHidden() && showTime >= 0)
+        QTimer::singleShot(showTime, Qt::PreciseTimer, bubble.get(), &iBubble::hideMessage);
     bubble->showMessage(lastMessage);
 }
 

@@ -91,7 +91,7 @@ void lookOut::parseConfigLine(const QString &line)
     if (lines::isComment(line))
         return;
     if (auto name = watchlist::entryName(line))
-        watchList.append(*name);
+        watchList.add(*name);
 }
 
 void lookOut::connectToLobby()
@@ -104,8 +104,7 @@ void lookOut::connectToLobby()
         // of polls is started from it.
         closeWithoutReport();
     }
-    updateWatchList();
-    m_poll.start(currentServer);
+    m_poll.start();
     connectToHost(m_options.lobbyAddress, m_options.lobbyPort, ReadWrite);
 }
 
@@ -143,10 +142,11 @@ void lookOut::processPackage()
         if (got <= 0)
             break;
         m_poll.read(QByteArrayView(chunk, got));
+        const QStringList found = m_poll.takeEntries();
+        for (const QString &entry : found)
+            trace(presence::traceLine(entry));
+        onlineNow += found;
     }
-    onlineNow += m_poll.takeEntries();
-    currentServer = m_poll.server();
-    trace(m_poll.takeTraces());
     // Given up while the lobby still talks: nothing more of it is read, and
     // the next poll is arranged here, as analizeInfo() does for a poll that
     // ends by itself.
@@ -171,15 +171,5 @@ void lookOut::scheduleNextPoll()
 
 bool lookOut::isIntresting(const QString &name)
 {
-    updateWatchList();
-    return m_poll.watched().isWatched(name);
-}
-
-void lookOut::updateWatchList()
-{
-    // The list only ever grows, so its length tells whether it changed.
-    if (m_watchedEntries != watchList.size()) {
-        m_poll.setWatchList(watchList);
-        m_watchedEntries = watchList.size();
-    }
+    return watchList.isWatched(name);
 }

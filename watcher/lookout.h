@@ -1,6 +1,7 @@
 #pragma once
 
 #include "report.h"
+#include "watchlist.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -37,6 +38,10 @@ public:
     explicit lookOut(QObject *parent = nullptr, const WatcherOptions &options = WatcherOptions());
     ~lookOut() override;
 
+    // The server of the last server line the lobby sent, in this poll or an
+    // earlier one: its players' entries name it.
+    const QString &currentServer() const { return m_poll.server(); }
+
 signals:
     void newInfo(const QString &text);
     void newImportantInfo(const QString &text);
@@ -52,17 +57,14 @@ public slots:
 private:
     void closeWithoutReport();
     void scheduleNextPoll();
-    void updateWatchList();
 
-    QString currentServer;
-    QStringList watchList;
+    watchlist::Matcher watchList; // the entries of list.cfg, which the reader asks too
     QStringList onlineNow;
     QStringList onlineBefore;
     QTimer pollTimer;
     QFile listFile;
 
     WatcherOptions m_options;
-    report::PollReader m_poll;
-    qsizetype m_watchedEntries = -1; // how much of watchList m_poll was given
+    report::PollReader m_poll{watchList};
     bool m_abandoning = false; // the connection being closed carries no report
 };

@@ -22,6 +22,12 @@ Split split(QStringView entry)
     return {entry.first(space), entry.sliced(space + 1)};
 }
 
+QByteArray traceLine(QStringView entry)
+{
+    const qsizetype space = entry.lastIndexOf(u' ');
+    return entry.first(space).toLatin1() + " on " + entry.sliced(space + 1).toLatin1() + '\n';
+}
+
 // Found by QSet through the argument's namespace.
 static size_t qHash(const Split &who, size_t seed = 0)
 {

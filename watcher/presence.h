@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -23,6 +24,11 @@ struct Split
 // one (a player name with a space in it), or with nothing on either side of
 // it, gives an empty player and an empty server.
 Split split(QStringView entry);
+
+// The trace of a watched player found: "<player> on <server>\n" in Latin-1,
+// "?" for any other character. A server's name is word characters only, so
+// the entry's last space is the one before it, whatever the player's name holds.
+QByteArray traceLine(QStringView entry);
 
 struct Notice
 {

@@ -57,11 +57,9 @@ std::optional<QStringView> playerList(QStringView line)
     return line.sliced(i, line.size() - i - 1);
 }
 
-void PollReader::start(const QString &server)
+void PollReader::start()
 {
-    setServer(server);
     m_entries.clear();
-    m_traces.clear();
     m_rest.clear();
     m_received = 0;
     m_players = 0;
@@ -69,12 +67,6 @@ void PollReader::start(const QString &server)
     m_seatText = 0;
     m_reset = false;
     m_pastBound = false;
-}
-
-void PollReader::setServer(const QString &server)
-{
-    m_server = server;
-    m_traceTail = " on " % server.toLatin1() % '\n';
 }
 
 void PollReader::read(QByteArrayView bytes)
@@ -114,7 +106,7 @@ void PollReader::readLine(QByteArrayView line)
     const QString text = QString::fromUtf8(nul < 0 ? line : line.first(nul));
     if (serverLine) {
         if (const auto name = serverName(text))
-            setServer(name->toString());
+            m_server = name->toString();
         return;
     }
     const auto players = playerList(text);
@@ -129,8 +121,6 @@ void PollReader::readLine(QByteArrayView line)
             return;
         }
         m_entries.append(name % u' ' % m_server);
-        m_traces += name.toLatin1();
-        m_traces += m_traceTail;
     });
 }
 

@@ -79,12 +79,16 @@ public:
     static constexpr qsizetype maxSeats = 2000; // watched seats
     static constexpr qsizetype maxSeatText = 64 * 1024; // characters of their entries
 
-    void setWatchList(const QStringList &entries) { m_watched = watchlist::Matcher(entries); }
-    const watchlist::Matcher &watched() const { return m_watched; }
+    // Asks `watched`, which must outlive the reader, about every player.
+    explicit PollReader(const watchlist::Matcher &watched)
+        : m_watched(watched)
+    {
+    }
 
-    // Forgets the answer before, for a new poll. A clients line before the
-    // first server line belongs to `server`, the server named last before.
-    void start(const QString &server);
+    // Forgets the answer before, for a new poll, but not its server: a
+    // clients line before the first server line belongs to the server named
+    // last, in this poll or an earlier one.
+    void start();
     // Reads bytes as they arrived, cut into lines wherever they fall. Reads
     // nothing once past a bound.
     void read(QByteArrayView bytes);
@@ -94,23 +98,18 @@ public:
     // For an answer whose connection has ended.
     Verdict verdict() const;
 
-    // The server of the last server line.
+    // The server of the last server line read since the reader was made.
     const QString &server() const { return m_server; }
     // The presence entries of the watched players read since the last call,
-    // in order, duplicates included, and their traces: "<player> on
-    // <server>\n" in Latin-1, "?" for any other character.
+    // in order, duplicates included.
     QStringList takeEntries() { return std::exchange(m_entries, {}); }
-    QByteArray takeTraces() { return std::exchange(m_traces, {}); }
 
 private:
-    void setServer(const QString &server);
     void readLine(QByteArrayView line);
 
-    watchlist::Matcher m_watched;
+    const watchlist::Matcher &m_watched;
     QString m_server;
-    QByteArray m_traceTail; // " on <server>\n" in Latin-1
     QStringList m_entries;
-    QByteArray m_traces;
     QByteArray m_rest; // of a line not ended yet
     qint64 m_received = 0;
     qsizetype m_players = 0;

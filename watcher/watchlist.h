@@ -36,6 +36,8 @@ public:
     Matcher() = default;
     explicit Matcher(const QStringList &entries);
 
+    // One more entry, ready to be asked at once.
+    void add(const QString &entry);
     bool isWatched(QStringView name) const;
     bool isEmpty() const { return m_tags.isEmpty() && m_plain.isEmpty(); }
 
