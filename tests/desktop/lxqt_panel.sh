@@ -91,7 +91,16 @@ XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=lookout-test-no-such-socket start_looko
 wait_for 20 bubble_at $corner_x $((height - 150)) || fail "with no tray, no bubble in the corner of the screen: $(bubble_where) $(tail "$work/lookout-first.log")"
 start_panel
 wait_for 20 icon_drawn || fail "the panel started after Lookout does not draw its icon"
-toggles "click_icon 1" bubble_closed "bubble_at $corner_x $above_panel"
+# LXQt 2 no longer embeds the icon: its tray shows it as a status notifier item and hands each click on
+# to the icon's window as a ButtonPress event it sends. Qt takes the second of two such clicks for a double
+# click however far apart they come (2.5 s here), in any Qt program, and a double click does not toggle the
+# bubble: one more click opens it.
+click_icon 1
+wait_for 10 bubble_closed || fail "a click did not close the bubble: $(bubble_where)"
+sleep 0.6
+click_icon 1
+wait_for 3 bubble_open || { sleep 0.6 && click_icon 1; }
+wait_for 10 bubble_at $corner_x $above_panel || fail "clicks did not open the bubble above the panel: $(bubble_where)"
 stop "$lookout_pid" Lookout "$work/lookout-first.log"
 pass "with no tray the bubble opened in the screen's corner; the panel started next embeds the icon, whose clicks toggle it, now above the panel"
 
