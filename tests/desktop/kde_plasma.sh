@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# usage: kde_plasma.sh BUILD_DIR ARTEFACT_DIR x11: Lookout in KDE Plasma's own shell (plasmashell, its panel and system
-# tray) on X11: Plasma 6 under KWin (kwin_x11), or Plasma 5 under openbox where Plasma's daemon is kded5.
+# usage: kde_plasma.sh BUILD_DIR ARTEFACT_DIR x11|wayland: Lookout in KDE Plasma's own shell (plasmashell, its panel
+# and system tray). x11: Plasma 6 under KWin (kwin_x11), or Plasma 5 under openbox where Plasma's daemon is kded5.
+# wayland: Plasma 6 under kwin_wayland, Lookout through KWin's XWayland (its default on Wayland), then natively. KWin
+# draws its output into a window on Xvfb (its X11 backend), where the pictures are taken and real clicks and keys sent:
+# its virtual backend, without a GPU, offers no screenshot interface on the bus.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 session=$3
 need plasmashell Xvfb xdotool xwininfo xprop import convert compare dbus-daemon gdbus
 if command -v kded6 >/dev/null; then plasma=6 kded=kded6; else plasma=5 kded=kded5; fi
 need $kded
-if [ $plasma = 6 ]; then
+if [ "$session" = wayland ]; then
+    [ $plasma = 6 ] || skip "no kded6: Plasma 5 here, and the Wayland test is Plasma 6's"
+    need kwin_wayland Xwayland
+    wm=kwin_wayland
+elif [ $plasma = 6 ]; then
     need kwin_x11 && wm=kwin_x11
 else
     need openbox && wm=openbox
@@ -17,7 +24,7 @@ activity_manager=$(ls /usr/lib/*/libexec/kactivitymanagerd 2>/dev/null | head -n
 [ -d /usr/share/plasma/shells/org.kde.plasma.desktop ] || skip "no Plasma desktop shell, its panel and tray (plasma-desktop; scripts/install-deps.sh installs it)"
 name=kde-plasma$([ $plasma = 5 ] || echo "6-$session") # of the pictures
 width=1280 height=800
-start_x $width $height
+start_x $width $height # the screen: Plasma's on X11, KWin's window showing its output on Wayland
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_SESSION_TYPE XDG_SESSION_DESKTOP DESKTOP_SESSION GNOME_DESKTOP_SESSION_ID
 # A Plasma session's environment, drawn in software, with a home and XDG folders of its own.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" \
@@ -31,9 +38,31 @@ printf '[KDE]\nAnimationDurationFactor=0\n' >"$XDG_CONFIG_HOME/kdeglobals"
 # A bus that starts nothing: on one that does, kglobalaccel5 and others would outlive the test.
 start_bus
 on_bus() { gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true; }
-in_background() { env "${session_env[@]}" "${@:2}" >>"$1" 2>&1 & pids+=($!); } # LOG COMMAND...: Plasma's
-in_background "$work/wm.log" $wm # it turns the panel's struts into the work area
-wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "$wm did not start: $(cat "$work/wm.log")"
+plasma_env=() # what Plasma's programs add to the session's environment
+in_background() { env "${session_env[@]}" "${plasma_env[@]}" "${@:2}" >>"$1" 2>&1 & pids+=($!); } # LOG COMMAND...: Plasma's
+if [ "$session" = wayland ]; then
+    # The session's programs reach KWin and its XWayland; the test's pictures, clicks and keys go to the screen.
+    cat >"$work/xwayland.sh" <<EOF
+#!/bin/sh
+printf '%s\\n' "\$DISPLAY" "\$XAUTHORITY" >"$work/xwayland.new" && mv "$work/xwayland.new" "$work/xwayland"
+EOF
+    chmod +x "$work/xwayland.sh"
+    # js.debug: what KWin's scripts print reaches its log, where kwin_windows reads it.
+    in_background "$work/wm.log" QT_LOGGING_RULES=js.debug=true kwin_wayland --x11-display "$DISPLAY" --width $width \
+        --height $height --xwayland --socket lookout-wayland --no-lockscreen "$work/xwayland.sh"
+    wait_for 30 test -s "$work/xwayland" || fail "kwin_wayland started no XWayland: $(tail "$work/wm.log")"
+    { read -r xwayland && read -r xauthority; } <"$work/xwayland"
+    session_env=(WAYLAND_DISPLAY=lookout-wayland XDG_SESSION_TYPE=wayland DISPLAY="$xwayland" XAUTHORITY="$xauthority")
+    wait_for 20 on_bus org.kde.KWin || fail "kwin_wayland is not on the bus: $(tail "$work/wm.log")"
+    wait_for 20 in_session xwininfo -root || fail "KWin's XWayland does not answer on $xwayland: $(tail "$work/wm.log")"
+    # Keys reach KWin's window only with the focus: the screen has no window manager to give it.
+    xdotool windowfocus --sync "$(xwininfo -root -children | awk '/"KDE Wayland Compositor/ { print $1 }')" ||
+        fail "no window of KWin's on the screen: $(xwininfo -root -children)"
+    plasma_env=(QT_QPA_PLATFORM=wayland) # Lookout makes its own choice
+else
+    in_background "$work/wm.log" $wm # it turns the panel's struts into the work area
+    wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "$wm did not start: $(cat "$work/wm.log")"
+fi
 wm_pid=${pids[-1]}
 in_background "$work/kded.log" $kded # its module is the StatusNotifierWatcher
 kded_pid=${pids[-1]}
@@ -41,21 +70,42 @@ in_background "$work/activities.log" "$activity_manager" # plasmashell aborts wi
 activities_pid=${pids[-1]}
 wait_for 30 on_bus org.kde.StatusNotifierWatcher || fail "$kded brought no StatusNotifierWatcher: $(tail "$work/kded.log")"
 wait_for 30 on_bus org.kde.ActivityManager || fail "kactivitymanagerd did not start: $(tail "$work/activities.log")"
-# strays: processes of the session (its runtime folder in their environment) that the test did not start itself.
+# strays: processes of the session (its runtime folder in their environment) that the test did not start itself,
+# but for the XWayland of KWin's own.
 strays() {
     local p
     for p in /proc/[0-9]*; do
         [[ " ${pids[*]} $$ $BASHPID " == *" ${p#/proc/} "* ]] && continue
-        grep -qzx "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" "$p/environ" 2>/dev/null && echo "${p#/proc/} $(tr '\0' ' ' <"$p/cmdline")"
+        grep -qzx "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" "$p/environ" 2>/dev/null || continue
+        [ "$(ps -o ppid=,comm= -p "${p#/proc/}" | xargs)" = "$wm_pid Xwayland" ] || echo "${p#/proc/} $(tr '\0' ' ' <"$p/cmdline")"
     done
     return 0
 }
 
+# kwin_windows: "CLASS KIND X Y WIDTH HEIGHT" of each window KWin shows (KIND dock, popup or other; the geometry
+# without KWin's frame), as a script run in KWin prints it into KWin's log: Wayland's windows are KWin's to tell, an
+# X client sees XWayland's only.
+kwin_windows() {
+    local n=${EPOCHREALTIME/[.,]/}
+    printf '%s\n' "print('listing $n');" 'for (const w of workspace.windowList()) {' \
+        '    const g = w.clientGeometry, kind = w.dock ? "dock" : w.popupWindow ? "popup" : "other";' \
+        "    print('window', w.resourceClass, kind, g.x, g.y, g.width, g.height);" '}' "print('listed $n');" >"$work/windows.js"
+    gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript "$work/windows.js" "listing-$n" |
+        grep -o '[0-9]\+' >"$work/script" || return
+    gdbus call --session -d org.kde.KWin -o "/Scripting/Script$(cat "$work/script")" -m org.kde.kwin.Script.run >/dev/null &&
+        wait_for 5 grep -q "js: listed $n\$" "$work/wm.log"
+    gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.unloadScript "listing-$n" >/dev/null
+    sed -n "/js: listing $n\$/,/js: listed $n\$/s/^js: window //p" "$work/wm.log"
+}
 # panel_window: "Y HEIGHT" of plasmashell's window across the bottom of the screen. awk reads all of xwininfo's tree:
 # leaving early ends xwininfo with SIGPIPE, which pipefail takes for a failure once Plasma's tree outgrows a pipe's buffer.
 panel_window() {
-    xwininfo -root -tree | awk -v w=$width -v h=$height '/\("plasmashell" "plasmashell"\)/ {
-        split($(NF - 1), size, /[x+]/); split($NF, at, "+"); if (size[1] == w && size[2] < h && at[3] + size[2] == h && !found++) print at[3], size[2] }'
+    if [ "$session" = wayland ]; then
+        kwin_windows | awk -v w=$width -v h=$height '$1 == "plasmashell" && $2 == "dock" && $5 == w && $4 + $6 == h && !found++ { print $4, $6 }'
+    else
+        xwininfo -root -tree | awk -v w=$width -v h=$height '/\("plasmashell" "plasmashell"\)/ {
+            split($(NF - 1), size, /[x+]/); split($NF, at, "+"); if (size[1] == w && size[2] < h && at[3] + size[2] == h && !found++) print at[3], size[2] }'
+    fi
 }
 # panel_up: plasmashell's panel across the bottom, left out of the work area; sets panel, its height, and panel_top,
 # where it is drawn: Plasma 6's panel floats, its window taller by a margin above and below. The height is the shell's
@@ -109,6 +159,10 @@ icon_settled() { # PNG: the icon drawn alike twice in a row, kept in PNG
 }
 menu_geometry() { # "X Y WIDTH HEIGHT" of the popup menu that plasmashell shows
     local w
+    if [ "$session" = wayland ]; then
+        kwin_windows | awk '$1 == "plasmashell" && $2 == "popup" && !found++ { print $3, $4, $5, $6 } END { exit !found }'
+        return
+    fi
     for w in $(xwininfo -root -tree | grep -F '("plasmashell" "plasmashell")' | awk '{print $1}'); do
         is_viewable "$w" && xprop -id "$w" _NET_WM_WINDOW_TYPE | grep -q POPUP_MENU && window_geometry "$w" && return 0
     done
@@ -121,9 +175,10 @@ open_menu() {
 }
 # check_row: where Plasma's menu draws its one check mark (a blue box left of the entries), in per cent of the way
 # from the About icon to the Quit icon (the first and last entries); "none" without one, nothing before it is drawn.
+# Its top and bottom 6 rows are left out: a menu with round corners shows the wallpaper there on Wayland.
 check_row() {
     local x y w h top span
-    read -r x y w h < <(menu_geometry) && import -window root -crop "${w}x$h+$x+$y" +repage "$work/menu.png" 2>/dev/null || return 0
+    read -r x y w h < <(menu_geometry) && import -window root -crop "${w}x$((h - 12))+$x+$((y + 6))" +repage "$work/menu.png" 2>/dev/null || return 0
     read -r x top w span < <(convert "$work/menu.png" -crop 30x+31+0 +repage png:- | coloured_box png:-) || return 0
     read -r x y w h < <(convert "$work/menu.png" -crop 31x+0+0 +repage png:- | coloured_box png:-) || { echo none; return; }
     echo $(((y + h / 2 - top) * 100 / span))
@@ -195,6 +250,23 @@ cmp "$app/config.cfg" "$work/config.wanted" || fail "config.cfg after Quit: $(ca
 wait_for 10 eval '! item_registered lookout' || fail "the item stayed with the watcher after Quit"
 wait_for 10 eval '! icon_drawn' || fail "the tray still draws the icon after Quit"
 pass "Quit in Plasma's menu saved sound off, and the icon left the tray"
+
+if [ "$session" = wayland ]; then
+    # Natively a window cannot place itself: the bubble is a window like any other, which KWin frames and places.
+    native_open() { kwin_windows | grep -q '^lookout other [0-9]* [0-9]* 200 150$'; }
+    start_lookout "$work/lookout-native.log" QT_QPA_PLATFORM=wayland
+    wait_for 20 item_registered lookout || fail "natively Lookout registered no item: $(tail "$work/lookout-native.log")"
+    wait_for 30 icon_drawn || fail "natively Lookout's icon is not drawn in the tray"
+    click_icon 1
+    wait_for 10 native_open || fail "natively a click opened no bubble: $(kwin_windows)"
+    xdotool mousemove 0 0
+    sleep 0.5 # let it paint
+    import -window root -resize 50% "$artefacts/$name-native.png"
+    click_icon 1
+    wait_for 10 eval '! native_open' || fail "natively a second click did not close the bubble: $(kwin_windows)"
+    stop "$lookout_pid" Lookout "$work/lookout-native.log"
+    pass "natively the icon is drawn and clicks toggle the bubble, a window KWin frames and places itself ($artefacts/$name-native.png)"
+fi
 
 stop_shell
 wait_for 10 eval '[ -z "$(strays)" ]' || fail "outlived plasmashell: $(strays)"
