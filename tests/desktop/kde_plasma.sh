@@ -8,8 +8,13 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 session=$3
 need plasmashell Xvfb xdotool xwininfo xprop import convert compare dbus-daemon gdbus
-if command -v kded6 >/dev/null; then plasma=6 kded=kded6; else plasma=5 kded=kded5; fi
-need $kded
+if command -v kded6 >/dev/null; then
+    plasma=6 kded=kded6
+elif command -v kded5 >/dev/null; then
+    plasma=5 kded=kded5
+else
+    skip "neither kded6 nor kded5, whose module is Plasma's StatusNotifierWatcher, is installed (scripts/install-deps.sh installs it)"
+fi
 if [ "$session" = wayland ]; then
     [ $plasma = 6 ] || skip "no kded6: Plasma 5 here, and the Wayland test is Plasma 6's"
     need kwin_wayland Xwayland
@@ -39,7 +44,7 @@ printf '[KDE]\nAnimationDurationFactor=0\n' >"$XDG_CONFIG_HOME/kdeglobals"
 start_bus
 on_bus() { gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true; }
 plasma_env=() # what Plasma's programs add to the session's environment
-in_background() { env "${session_env[@]}" "${plasma_env[@]}" "${@:2}" >>"$1" 2>&1 & pids+=($!); } # LOG COMMAND...: Plasma's
+in_background() { env "${session_env[@]}" "${plasma_env[@]}" "${@:2}" >>"$1" 2>&1 & pids+=($!); } # LOG COMMAND...: a program of the session
 if [ "$session" = wayland ]; then
     # The session's programs reach KWin and its XWayland; the test's pictures, clicks and keys go to the screen.
     cat >"$work/xwayland.sh" <<EOF
@@ -261,7 +266,8 @@ if [ "$session" = wayland ]; then
     wait_for 10 native_open || fail "natively a click opened no bubble: $(kwin_windows)"
     xdotool mousemove 0 0
     sleep 0.5 # let it paint
-    import -window root -resize 50% "$artefacts/$name-native.png"
+    read -r x y w h < <(kwin_windows | awk '$1 == "lookout" { print $3, $4, $5, $6 }') # with the frame's title bar
+    import -window root -crop "$((w + 40))x$((h + 65))+$((x - 20))+$((y - 45))" +repage "$artefacts/$name-native.png"
     click_icon 1
     wait_for 10 eval '! native_open' || fail "natively a second click did not close the bubble: $(kwin_windows)"
     stop "$lookout_pid" Lookout "$work/lookout-native.log"
