@@ -76,7 +76,7 @@ real_root() { [ "$(id -u)" -eq 0 ] && [ "$(awk 'NR == 1 {print $2}' /proc/self/u
 # In that namespace, programs that refuse root run as the user outside it, in a user namespace of their own.
 runner_outer_user() { runner=(unshare --map-user="$(awk 'NR == 1 {print $2}' /proc/self/uid_map)" --map-group="$(awk 'NR == 1 {print $2}' /proc/self/gid_map)"); }
 
-work_area() { xprop -root _NET_WORKAREA | grep -qE "= 0, 0, $width, $1(,|$)"; } # HEIGHT: what a panel leaves of the screen
+work_area() { in_session xprop -root _NET_WORKAREA | grep -qE "= 0, 0, $width, $1(,|$)"; } # HEIGHT: what a panel leaves of the screen
 # The X helpers ask through in_session.
 in_session() { "${runner[@]}" env "${session_env[@]}" "$@"; }
 window_geometry() { # ID: "X Y WIDTH HEIGHT", absolute; xwininfo without one waits for a click

@@ -1,18 +1,40 @@
 #!/usr/bin/env bash
-# usage: kde_plasma.sh BUILD_DIR ARTEFACT_DIR: Lookout in KDE Plasma's own shell (plasmashell, its panel and system tray) on X11.
+# usage: kde_plasma.sh BUILD_DIR ARTEFACT_DIR x11|wayland: Lookout in KDE Plasma's own shell (plasmashell, its panel
+# and system tray). x11: Plasma 6 under KWin (kwin_x11), or Plasma 5 under openbox where Plasma's daemon is kded5.
+# wayland: Plasma 6 under kwin_wayland, Lookout through KWin's XWayland (its default on Wayland), then natively. KWin
+# draws its output into a window on Xvfb (its X11 backend), where the pictures are taken and real clicks and keys sent:
+# its virtual backend, without a GPU, offers no screenshot interface on the bus.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-need plasmashell kded5 openbox Xvfb xdotool xwininfo xprop import convert compare dbus-daemon gdbus
+session=$3
+need plasmashell Xvfb xdotool xwininfo xprop import convert compare dbus-daemon gdbus
+if command -v kded6 >/dev/null; then
+    plasma=6 kded=kded6
+elif command -v kded5 >/dev/null; then
+    plasma=5 kded=kded5
+else
+    skip "neither kded6 nor kded5, whose module is Plasma's StatusNotifierWatcher, is installed (scripts/install-deps.sh installs it)"
+fi
+if [ "$session" = wayland ]; then
+    [ $plasma = 6 ] || skip "no kded6: Plasma 5 here, and the Wayland test is Plasma 6's"
+    need kwin_wayland Xwayland
+    wm=kwin_wayland
+elif [ $plasma = 6 ]; then
+    need kwin_x11 && wm=kwin_x11
+else
+    need openbox && wm=openbox
+fi
 activity_manager=$(ls /usr/lib/*/libexec/kactivitymanagerd 2>/dev/null | head -n1) || true
 [ -n "$activity_manager" ] || skip "kactivitymanagerd is not installed (scripts/install-deps.sh installs it)"
 [ -d /usr/share/plasma/shells/org.kde.plasma.desktop ] || skip "no Plasma desktop shell, its panel and tray (plasma-desktop; scripts/install-deps.sh installs it)"
+name=kde-plasma$([ $plasma = 5 ] || echo "6-$session") # of the pictures
 width=1280 height=800
-start_x $width $height
+start_x $width $height # the screen: Plasma's on X11, KWin's window showing its output on Wayland
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_SESSION_TYPE XDG_SESSION_DESKTOP DESKTOP_SESSION GNOME_DESKTOP_SESSION_ID
 # A Plasma session's environment, drawn in software, with a home and XDG folders of its own.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" \
     XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" KDE_FULL_SESSION=true XDG_CURRENT_DESKTOP=KDE \
-    KDE_SESSION_VERSION=5 QT_QUICK_BACKEND=software LIBGL_ALWAYS_SOFTWARE=1 QT_XCB_GL_INTEGRATION=none
+    KDE_SESSION_VERSION=$plasma QT_QUICK_BACKEND=software LIBGL_ALWAYS_SOFTWARE=1 QT_XCB_GL_INTEGRATION=none
 export PULSE_SERVER="unix:$work/no-pulse" # silent, and no sound server is spawned
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 # No tray item of Plasma's own about software rendering, and no fades: the pictures are exact.
@@ -21,50 +43,102 @@ printf '[KDE]\nAnimationDurationFactor=0\n' >"$XDG_CONFIG_HOME/kdeglobals"
 # A bus that starts nothing: on one that does, kglobalaccel5 and others would outlive the test.
 start_bus
 on_bus() { gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true; }
-openbox >"$work/openbox.log" 2>&1 & # it turns the panel's struts into the work area
-pids+=($!)
-kded5 >"$work/kded5.log" 2>&1 & # its module is the StatusNotifierWatcher
-pids+=($!)
-"$activity_manager" >"$work/activities.log" 2>&1 & # plasmashell aborts without it
-pids+=($!)
-wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start: $(cat "$work/openbox.log")"
-wait_for 30 on_bus org.kde.StatusNotifierWatcher || fail "kded5 brought no StatusNotifierWatcher: $(tail "$work/kded5.log")"
+plasma_env=() # what Plasma's programs add to the session's environment
+in_background() { env "${session_env[@]}" "${plasma_env[@]}" "${@:2}" >>"$1" 2>&1 & pids+=($!); } # LOG COMMAND...: a program of the session
+if [ "$session" = wayland ]; then
+    # The session's programs reach KWin and its XWayland; the test's pictures, clicks and keys go to the screen.
+    cat >"$work/xwayland.sh" <<EOF
+#!/bin/sh
+printf '%s\\n' "\$DISPLAY" "\$XAUTHORITY" >"$work/xwayland.new" && mv "$work/xwayland.new" "$work/xwayland"
+EOF
+    chmod +x "$work/xwayland.sh"
+    # js.debug: what KWin's scripts print reaches its log, where kwin_windows reads it.
+    in_background "$work/wm.log" QT_LOGGING_RULES=js.debug=true kwin_wayland --x11-display "$DISPLAY" --width $width \
+        --height $height --xwayland --socket lookout-wayland --no-lockscreen "$work/xwayland.sh"
+    wait_for 30 test -s "$work/xwayland" || fail "kwin_wayland started no XWayland: $(tail "$work/wm.log")"
+    { read -r xwayland && read -r xauthority; } <"$work/xwayland"
+    session_env=(WAYLAND_DISPLAY=lookout-wayland XDG_SESSION_TYPE=wayland DISPLAY="$xwayland" XAUTHORITY="$xauthority")
+    wait_for 20 on_bus org.kde.KWin || fail "kwin_wayland is not on the bus: $(tail "$work/wm.log")"
+    wait_for 20 in_session xwininfo -root || fail "KWin's XWayland does not answer on $xwayland: $(tail "$work/wm.log")"
+    # Keys reach KWin's window only with the focus: the screen has no window manager to give it.
+    xdotool windowfocus --sync "$(xwininfo -root -children | awk '/"KDE Wayland Compositor/ { print $1 }')" ||
+        fail "no window of KWin's on the screen: $(xwininfo -root -children)"
+    plasma_env=(QT_QPA_PLATFORM=wayland) # Lookout makes its own choice
+else
+    in_background "$work/wm.log" $wm # it turns the panel's struts into the work area
+    wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "$wm did not start: $(cat "$work/wm.log")"
+fi
+wm_pid=${pids[-1]}
+in_background "$work/kded.log" $kded # its module is the StatusNotifierWatcher
+kded_pid=${pids[-1]}
+in_background "$work/activities.log" "$activity_manager" # plasmashell aborts without it
+activities_pid=${pids[-1]}
+wait_for 30 on_bus org.kde.StatusNotifierWatcher || fail "$kded brought no StatusNotifierWatcher: $(tail "$work/kded.log")"
 wait_for 30 on_bus org.kde.ActivityManager || fail "kactivitymanagerd did not start: $(tail "$work/activities.log")"
-# strays: processes of the session (its runtime folder in their environment) that the test did not start itself.
+# strays: processes of the session (its runtime folder in their environment) that the test did not start itself,
+# but for the XWayland of KWin's own.
 strays() {
     local p
     for p in /proc/[0-9]*; do
         [[ " ${pids[*]} $$ $BASHPID " == *" ${p#/proc/} "* ]] && continue
-        grep -qzx "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" "$p/environ" 2>/dev/null && echo "${p#/proc/} $(tr '\0' ' ' <"$p/cmdline")"
+        grep -qzx "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" "$p/environ" 2>/dev/null || continue
+        [ "$(ps -o ppid=,comm= -p "${p#/proc/}" | xargs)" = "$wm_pid Xwayland" ] || echo "${p#/proc/} $(tr '\0' ' ' <"$p/cmdline")"
     done
     return 0
 }
 
-# panel_height: of plasmashell's window across the bottom of the screen. awk reads all of xwininfo's tree: leaving
-# early ends xwininfo with SIGPIPE, which pipefail takes for a failure once Plasma's tree outgrows a pipe's buffer.
-panel_height() {
-    xwininfo -root -tree | awk -v w=$width -v h=$height '/\("plasmashell" "plasmashell"\)/ {
-        split($(NF - 1), size, /[x+]/); split($NF, at, "+"); if (size[1] == w && size[2] < h && at[3] + size[2] == h && !found++) print size[2] }'
+# kwin_windows: "CLASS KIND X Y WIDTH HEIGHT" of each window KWin shows (KIND dock, popup or other; the geometry
+# without KWin's frame), as a script run in KWin prints it into KWin's log: Wayland's windows are KWin's to tell, an
+# X client sees XWayland's only.
+kwin_windows() {
+    local n=${EPOCHREALTIME/[.,]/}
+    printf '%s\n' "print('listing $n');" 'for (const w of workspace.windowList()) {' \
+        '    const g = w.clientGeometry, kind = w.dock ? "dock" : w.popupWindow ? "popup" : "other";' \
+        "    print('window', w.resourceClass, kind, g.x, g.y, g.width, g.height);" '}' "print('listed $n');" >"$work/windows.js"
+    gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript "$work/windows.js" "listing-$n" |
+        grep -o '[0-9]\+' >"$work/script" || return
+    gdbus call --session -d org.kde.KWin -o "/Scripting/Script$(cat "$work/script")" -m org.kde.kwin.Script.run >/dev/null &&
+        wait_for 5 grep -q "js: listed $n\$" "$work/wm.log"
+    gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.unloadScript "listing-$n" >/dev/null
+    sed -n "/js: listing $n\$/,/js: listed $n\$/s/^js: window //p" "$work/wm.log"
 }
-panel_up() { panel=$(panel_height) && [ -n "$panel" ] && work_area $((height - panel)); } # sets panel
-start_shell() { # sets shell_started, the moment it started, and panel, its panel's height
+# panel_window: "Y HEIGHT" of plasmashell's window across the bottom of the screen. awk reads all of xwininfo's tree:
+# leaving early ends xwininfo with SIGPIPE, which pipefail takes for a failure once Plasma's tree outgrows a pipe's buffer.
+panel_window() {
+    if [ "$session" = wayland ]; then
+        kwin_windows | awk -v w=$width -v h=$height '$1 == "plasmashell" && $2 == "dock" && $5 == w && $4 + $6 == h && !found++ { print $4, $6 }'
+    else
+        xwininfo -root -tree | awk -v w=$width -v h=$height '/\("plasmashell" "plasmashell"\)/ {
+            split($(NF - 1), size, /[x+]/); split($NF, at, "+"); if (size[1] == w && size[2] < h && at[3] + size[2] == h && !found++) print at[3], size[2] }'
+    fi
+}
+# panel_up: plasmashell's panel across the bottom, left out of the work area; sets panel, its height, and panel_top,
+# where it is drawn: Plasma 6's panel floats, its window taller by a margin above and below. The height is the shell's
+# own word, asked through its scripting interface: Plasma 6 first reserves 30 pixels, for a few seconds.
+panel_up() {
+    local y h thickness
+    read -r y h < <(panel_window) || return
+    thickness=$(gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m org.kde.PlasmaShell.evaluateScript \
+        "print(panels().filter(p => p.location == 'bottom').map(p => p.height))" | grep -o '[0-9]\+') || return
+    [ "$thickness" -le "$h" ] && work_area $((height - thickness)) && panel=$thickness panel_top=$((y + (h - thickness) / 2))
+}
+start_shell() { # sets shell_started, the moment it started, panel and panel_top
     shell_started=$EPOCHREALTIME
-    plasmashell >>"$work/plasmashell.log" 2>&1 &
-    shell_pid=$!
-    pids+=("$shell_pid")
-    wait_for 60 panel_up || fail "no panel of plasmashell's out of the work area: $(xprop -root _NET_WORKAREA) $(tail "$work/plasmashell.log")"
-    # kded5's watcher says a host is registered whether or not one is: the host's own name tells.
+    in_background "$work/plasmashell.log" plasmashell
+    shell_pid=${pids[-1]}
+    wait_for 60 panel_up || fail "no panel of plasmashell's out of the work area: $(in_session xprop -root _NET_WORKAREA) $(tail "$work/plasmashell.log")"
+    # kded's watcher says a host is registered whether or not one is: the host's own name tells.
     wait_for 30 on_bus "org.kde.StatusNotifierHost-$shell_pid" || fail "plasmashell registered no StatusNotifierHost: $(tail "$work/plasmashell.log")"
 }
 stop_shell() {
     kill "$shell_pid" || fail "plasmashell died: $(tail "$work/plasmashell.log")"
     wait_for 20 gone "$shell_pid" || fail "plasmashell did not end on SIGTERM"
-    wait_for 20 work_area $height || fail "the work area kept the panel's strip: $(xprop -root _NET_WORKAREA)"
+    wait_for 20 work_area $height || fail "the work area kept the panel's strip: $(in_session xprop -root _NET_WORKAREA)"
 }
 since_shell_started() { echo "$EPOCHREALTIME $shell_started" | awk '{printf "%.1f s", $1 - $2}'; }
 # The tray: the panel's right half, left of the clock and the show-desktop button. Lookout's icon is its only colour,
 # a box no larger than the panel is high (a wallpaper showing before the panel is painted is larger).
-tray_strip() { echo "$((width / 2 - 140))x$panel+$((width / 2))+$((height - panel))"; }
+tray_strip() { echo "$((width / 2 - 140))x$panel+$((width / 2))+$panel_top"; }
 icon_box() { coloured_box "$1" | awk -v most=$panel '$3 >= 8 && $4 >= 8 && $3 <= most && $4 <= most' | grep .; } # PNG
 icon_drawn() { import -window root -crop "$(tray_strip)" "$work/panel-now.png" && icon_box "$work/panel-now.png"; } # prints its box
 click_icon() { # BUTTON
@@ -88,23 +162,28 @@ icon_settled() { # PNG: the icon drawn alike twice in a row, kept in PNG
     [ -f "$1" ] && ! icon_differs "$1" && return
     mv "$work/icon-now.png" "$1" && return 1
 }
-menu_window() { # the popup menu that plasmashell shows
+menu_geometry() { # "X Y WIDTH HEIGHT" of the popup menu that plasmashell shows
     local w
+    if [ "$session" = wayland ]; then
+        kwin_windows | awk '$1 == "plasmashell" && $2 == "popup" && !found++ { print $3, $4, $5, $6 } END { exit !found }'
+        return
+    fi
     for w in $(xwininfo -root -tree | grep -F '("plasmashell" "plasmashell")' | awk '{print $1}'); do
-        is_viewable "$w" && xprop -id "$w" _NET_WM_WINDOW_TYPE | grep -q POPUP_MENU && echo "$w" && return 0
+        is_viewable "$w" && xprop -id "$w" _NET_WM_WINDOW_TYPE | grep -q POPUP_MENU && window_geometry "$w" && return 0
     done
     return 1
 }
-menu_open() { menu_window >/dev/null; }
+menu_open() { menu_geometry >/dev/null; }
 open_menu() {
     click_icon 3
     wait_for 10 menu_open || fail "a right click on the icon did not open Plasma's menu"
 }
 # check_row: where Plasma's menu draws its one check mark (a blue box left of the entries), in per cent of the way
 # from the About icon to the Quit icon (the first and last entries); "none" without one, nothing before it is drawn.
+# Its top and bottom 6 rows are left out: a menu with round corners shows the wallpaper there on Wayland.
 check_row() {
     local x y w h top span
-    import -window "$(menu_window)" "$work/menu.png" 2>/dev/null || return 0
+    read -r x y w h < <(menu_geometry) && import -window root -crop "${w}x$((h - 12))+$x+$((y + 6))" +repage "$work/menu.png" 2>/dev/null || return 0
     read -r x top w span < <(convert "$work/menu.png" -crop 30x+31+0 +repage png:- | coloured_box png:-) || return 0
     read -r x y w h < <(convert "$work/menu.png" -crop 31x+0+0 +repage png:- | coloured_box png:-) || { echo none; return; }
     echo $(((y + h / 2 - top) * 100 / span))
@@ -118,23 +197,23 @@ app="$work/app"
 install_program "$app" Sam '[AB]'
 printf 'AUTO_SHOW = FALSE\nSHOW_TIME = -1\n' >"$app/config.cfg"
 
-# Lookout first, the shell after, as a session may start them: kded5's watcher holds the item until a host comes.
+# Lookout first, the shell after, as a session may start them: kded's watcher holds the item until a host comes.
 kill -STOP "$lobby_pid" # held until the normal icon has been drawn
 start_lookout "$work/lookout.log"
-wait_for 20 item_registered lookout || fail "Lookout registered no item with kded5's watcher: $(tail "$work/lookout.log")"
+wait_for 20 item_registered lookout || fail "Lookout registered no item with $kded's watcher: $(tail "$work/lookout.log")"
 item_property Status | grep -qF "'Active'" || fail "the item's status: $(item_property Status)"
 item_property ToolTip | grep -qF "'Lookout 1.2'" || fail "the tooltip: $(item_property ToolTip)"
 start_shell
 wait_for 30 icon_drawn || fail "plasmashell started after Lookout does not draw its icon in the panel's tray"
 drawn_after=$(since_shell_started)
 wait_for 10 icon_settled "$work/icon-normal.png" || fail "the tray's icon does not settle"
-cp "$work/tray.png" "$artefacts/plasma-tray-normal.png"
+cp "$work/tray.png" "$artefacts/$name-tray-normal.png"
 kill -CONT "$lobby_pid"
 wait_for 20 icon_changed "$work/icon-normal.png" || fail "the tray still draws the normal icon after the report"
-cp "$work/tray.png" "$artefacts/plasma-tray-notice.png"
+cp "$work/tray.png" "$artefacts/$name-tray-notice.png"
 bubble_closed || fail "with auto show off the report opened the bubble"
 toggles "click_icon 1" "above_panel && icon_shows $work/icon-normal.png" bubble_closed
-pass "item $item (Id lookout, Active, tooltip \"Lookout 1.2\") drawn in the tray of plasmashell started after it ($drawn_after); the report changed the icon, clicks toggle the bubble right above Plasma's panel and put the normal icon back"
+pass "item $item (Id lookout, Active, tooltip \"Lookout 1.2\") drawn in the tray of plasmashell started after it ($drawn_after); the report changed the icon, clicks toggle the bubble at the corner of the work area Plasma's panel leaves, and put the normal icon back"
 
 stop_shell # a shell that crashes is started again; the icon must come back by itself
 start_shell
@@ -143,7 +222,8 @@ drawn_after=$(since_shell_started)
 wait_for 20 eval '[ "$(item_registered lookout && echo "$item")" = "$item" ]' || fail "the item changed over the restart"
 pass "plasmashell restarted drew the same item's icon again ($drawn_after after it started)"
 
-# The README's picture, taken on the way: the bubble above the panel, and beside it Plasma's menu.
+# The README's picture, taken on the way: the bubble above the panel, and beside it Plasma's menu. Plasma 6's panel
+# floats: it is drawn a margin above the strip it reserves, and the bubble, in the work area's corner, covers its top.
 shot="280x200+$((width - 280))+$((height - 200))"
 click_icon 1
 wait_for 10 above_panel || fail "a click did not open the bubble above the panel: $(bubble_where)"
@@ -157,16 +237,16 @@ wait_for 10 sound_checked || fail "Plasma's menu draws its one check mark at $(c
 import -window root -crop "$shot" +repage "$work/with-menu.png"
 xdotool key Escape
 wait_for 10 eval '! menu_open' || fail "Escape left Plasma's menu open"
-convert "$work/with-bubble.png" -size 8x200 xc:white "$work/with-menu.png" +append "$artefacts/kde-plasma.png"
+convert "$work/with-bubble.png" -size 8x200 xc:white "$work/with-menu.png" +append "$artefacts/$name.png"
 menu_is 1 || fail "the menu Plasma reads: $(menu)"
 pick 3 "$work/menu-screen.png"
-convert "$work/menu-screen.png" -crop "480x300+$((width - 480))+$((height - 300))" +repage "$artefacts/plasma-menu.png"
+convert "$work/menu-screen.png" -crop "480x300+$((width - 480))+$((height - 300))" +repage "$artefacts/$name-menu.png"
 wait_for 10 menu_is 0 || fail "the third entry of Plasma's menu did not switch sound off: $(menu)"
 open_menu
 wait_for 10 eval '[ "$(check_row)" = none ]' || fail "Plasma's menu still draws a check mark, at $(check_row) % of the way from About to Quit"
 xdotool key Escape
 wait_for 10 eval '! menu_open' || fail "Escape left Plasma's menu open"
-pass "Plasma's own menu draws the entries with the check mark on Sound, and switched sound off (the menu: $artefacts/kde-plasma.png)"
+pass "Plasma's own menu draws the entries with the check mark on Sound, and switched sound off (the menu: $artefacts/$name.png)"
 
 pick 5
 ended "$lookout_pid" "Lookout after Quit" "$work/lookout.log"
@@ -174,6 +254,28 @@ printf '#START OF CONFIG FILE\n\nPLAY_SOUND = FALSE\nAUTO_SHOW = FALSE\nSHOW_TIM
 cmp "$app/config.cfg" "$work/config.wanted" || fail "config.cfg after Quit: $(cat "$app/config.cfg")"
 wait_for 10 eval '! item_registered lookout' || fail "the item stayed with the watcher after Quit"
 wait_for 10 eval '! icon_drawn' || fail "the tray still draws the icon after Quit"
+pass "Quit in Plasma's menu saved sound off, and the icon left the tray"
+
+if [ "$session" = wayland ]; then
+    # Natively a window cannot place itself: the bubble is a window like any other, which KWin frames and places.
+    native_open() { kwin_windows | grep -q '^lookout other [0-9]* [0-9]* 200 150$'; }
+    start_lookout "$work/lookout-native.log" QT_QPA_PLATFORM=wayland
+    wait_for 20 item_registered lookout || fail "natively Lookout registered no item: $(tail "$work/lookout-native.log")"
+    wait_for 30 icon_drawn || fail "natively Lookout's icon is not drawn in the tray"
+    click_icon 1
+    wait_for 10 native_open || fail "natively a click opened no bubble: $(kwin_windows)"
+    xdotool mousemove 0 0
+    sleep 0.5 # let it paint
+    read -r x y w h < <(kwin_windows | awk '$1 == "lookout" { print $3, $4, $5, $6 }') # with the frame's title bar
+    import -window root -crop "$((w + 40))x$((h + 65))+$((x - 20))+$((y - 45))" +repage "$artefacts/$name-native.png"
+    click_icon 1
+    wait_for 10 eval '! native_open' || fail "natively a second click did not close the bubble: $(kwin_windows)"
+    stop "$lookout_pid" Lookout "$work/lookout-native.log"
+    pass "natively the icon is drawn and clicks toggle the bubble, a window KWin frames and places itself ($artefacts/$name-native.png)"
+fi
+
 stop_shell
 wait_for 10 eval '[ -z "$(strays)" ]' || fail "outlived plasmashell: $(strays)"
-pass "Quit in Plasma's menu saved sound off, and the icon left the tray; nothing the shell started outlived it"
+for pid in "$activities_pid" "$kded_pid" "$wm_pid"; do kill "$pid" && wait_for 20 gone "$pid" || fail "$(ps -o args= -p "$pid") did not end on SIGTERM"; done
+wait_for 10 eval '[ -z "$(strays)" ]' || fail "outlived $wm: $(strays)"
+pass "nothing that plasmashell, $kded, kactivitymanagerd or $wm started outlived them"
