@@ -45,7 +45,7 @@ make_root() {
     echo "debian-root: making a Debian $release root in $root: about 2 minutes; the packages the tests" \
         "need come next, inside it (about 1,100: 5 to 10 minutes on a fresh machine)"
     "$here/scripts/install-deps.sh" root
-    rm -rf "$root.new"
+    rm -rf "$root.new" && mkdir -p "$cache"
     mmdebstrap --mode=root --variant=apt --include=sudo,git,ca-certificates,procps,passwd,mount "$release" "$root.new" \
         "deb http://deb.debian.org/debian $release main" \
         "deb http://deb.debian.org/debian $release-updates main" \
