@@ -13,7 +13,7 @@ if command -v kded6 >/dev/null; then
 elif command -v kded5 >/dev/null; then
     plasma=5 kded=kded5
 else
-    skip "neither kded6 nor kded5, whose module is Plasma's StatusNotifierWatcher, is installed (scripts/install-deps.sh installs it)"
+    skip "neither kded6 nor kded5, whose module is Plasma's StatusNotifierWatcher, is installed (scripts/install-deps.sh tests installs it)"
 fi
 if [ "$session" = wayland ]; then
     [ $plasma = 6 ] || skip "no kded6: Plasma 5 here, and the Wayland test is Plasma 6's"
@@ -25,8 +25,8 @@ else
     need openbox && wm=openbox
 fi
 activity_manager=$(ls /usr/lib/*/libexec/kactivitymanagerd 2>/dev/null | head -n1) || true
-[ -n "$activity_manager" ] || skip "kactivitymanagerd is not installed (scripts/install-deps.sh installs it)"
-[ -d /usr/share/plasma/shells/org.kde.plasma.desktop ] || skip "no Plasma desktop shell, its panel and tray (plasma-desktop; scripts/install-deps.sh installs it)"
+[ -n "$activity_manager" ] || skip "kactivitymanagerd is not installed (scripts/install-deps.sh tests installs it)"
+[ -d /usr/share/plasma/shells/org.kde.plasma.desktop ] || skip "no Plasma desktop shell, its panel and tray (plasma-desktop; scripts/install-deps.sh tests installs it)"
 name=kde-plasma$([ $plasma = 5 ] || echo "6-$session") # of the pictures
 width=1280 height=800
 start_x $width $height # the screen: Plasma's on X11, KWin's window showing its output on Wayland
