@@ -59,10 +59,11 @@ make_root() {
 [ -f "$root/.made" ] && [ -z "$(find "$root/.made" -mtime +6)" ] || make_root
 
 # in_root COMMAND: COMMAND run by bash in the root, as its PID 1 (which reaps
-# what the tests leave behind), with this checkout at /mnt/lookout.
+# what the tests leave behind), with this checkout at /mnt/lookout; a git
+# worktree's repository, outside the checkout, at its own path.
 in_root() {
     unshare --mount --pid --fork --propagation private -- bash -euc '
-        root=$1 src=$2 command=$3
+        root=$1 src=$2 command=$3 git=$4
         mount --bind "$root" "$root"
         mount -t proc proc "$root/proc"
         mount --rbind /sys "$root/sys"
@@ -73,6 +74,9 @@ in_root() {
         mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
         mkdir -p "$root/mnt/lookout"
         mount --bind -o ro "$src" "$root/mnt/lookout"
+        if [ "$git" != "$src/.git" ]; then
+            mkdir -p "$root$git" && mount --bind -o ro "$git" "$root$git"
+        fi
         cp /etc/resolv.conf /etc/hosts "$root/etc/"
         cd "$root"
         mkdir -p .old
@@ -82,7 +86,7 @@ in_root() {
         rmdir /.old
         exec env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
             ${CI:+CI=$CI} bash -c "$command; status=\$?; wait; exit \$status"
-    ' _ "$root" "$here" "$1"
+    ' _ "$root" "$here" "$1" "$(git -C "$here" rev-parse --path-format=absolute --git-common-dir)"
 }
 
 # As root or as the user, from a fresh clone of HEAD (made by root, which owns the checkout: git

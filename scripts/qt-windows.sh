@@ -37,11 +37,11 @@ fetch_source() { # into the current folder
         cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
             sed -n -E 's|^deb( +\[[^]]*\])? +([^ ]*/debian(-security)?/?) |deb-src\1 \2 |p'
         for f in /etc/apt/sources.list.d/*.sources; do
-            [ -f "$f" ] && awk -v RS= -v ORS='\n\n' '/(^|\n)Types:[^\n]*deb/ && /(^|\n)URIs:[^\n]*\/debian(-security)?\/?(\n| |$)/ &&
+            [ ! -f "$f" ] || awk -v RS= -v ORS='\n\n' '/(^|\n)Types:[^\n]*deb/ && /(^|\n)URIs:[^\n]*\/debian(-security)?\/?(\n| |$)/ &&
                 !/(^|\n)Enabled: *no/' "$f" | sed -E 's/^Types:.*/Types: deb-src/'
         done
     )
-    [ -n "$list" ] || list='deb-src http://deb.debian.org/debian bookworm main'
+    [ -n "$list" ] || list="deb-src http://deb.debian.org/debian $(. /etc/os-release && echo "$VERSION_CODENAME") main"
     # deb822 stanzas and one-line entries cannot share a file: each kind goes where apt reads it.
     printf '%s\n' "$list" | grep '^deb-src' >"$apt_dir/sources.list" || true
     printf '%s\n' "$list" | grep -v '^deb-src' >"$apt_dir/parts/debian.sources" || true
