@@ -135,4 +135,4 @@ shell)
     echo "debian-root: suite, run or shell" >&2
     exit 2
     ;;
-esac
+esac; exit # on the case's own line: a long run never reads on into this file edited meanwhile
