@@ -47,4 +47,7 @@ if(LOOKOUT_QT_WIN)
     set(QT_HOST_PATH /usr CACHE PATH "")
     execute_process(COMMAND gcc -print-multiarch OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE)
     set(QT_HOST_PATH_CMAKE_DIR /usr/lib/${multiarch}/cmake CACHE PATH "")
+    # Debian's Qt 6.8 makes its packages leave their plugins out unless told
+    # otherwise, and a static program gets its platform plugin only from them.
+    set(QT_SKIP_AUTO_PLUGIN_INCLUSION OFF CACHE BOOL "")
 endif()

@@ -72,6 +72,12 @@ flags=(
     -no-feature-directwrite3
     -qt-zlib -qt-pcre -qt-libpng -no-libjpeg
 )
+# From Qt 6.8 on, -no-freetype and -no-harfbuzz only turn away the system's
+# copies and -no-feature-ssl leaves Schannel on; the list for 6.4 stays as it
+# was, and with it the key of its build folder.
+qt68=0
+! dpkg --compare-versions "$version" ge 6.8 || qt68=1
+[ $qt68 = 0 ] || flags+=(-no-feature-freetype -no-feature-harfbuzz -no-feature-schannel)
 work="$cache/work-$version"
 # A -no-feature-... given to an existing build folder is silently ignored: the
 # folder is keyed by the flags too, so a changed list starts afresh.
@@ -87,6 +93,8 @@ start=$SECONDS
 if [ ! -d "$work/src" ]; then
     rm -rf "$work/fetch" && mkdir "$work/fetch"
     (cd "$work/fetch" && fetch_source) 2>&1 | progress "Qt's source"
+    # Qt 6.8's GDI font database names a DirectWrite type whether DirectWrite is built or not.
+    [ $qt68 = 0 ] || patch -d "$work/fetch"/qt6-base-*/ -p1 --forward --quiet <"$here/qt-6.8-gdi-fonts.patch"
     mv "$work/fetch/$(cd "$work/fetch" && ls -d qt6-base-*/ | head -n 1)" "$work/src"
     rm -rf "$work/fetch"
 fi
