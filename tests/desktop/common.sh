@@ -41,6 +41,9 @@ for var in ASAN_OPTIONS LSAN_OPTIONS; do
     install -m 644 "${BASH_REMATCH[1]}" "$work/$var.supp"
     export "$var=${value/suppressions=${BASH_REMATCH[1]}/suppressions=$work/$var.supp}"
 done
+# The desktops' libraries (Qt's, KDE's) keep no frame pointers, where the fast unwinder stops: a leak of theirs
+# would show no frame of theirs for a suppression to name.
+[ -z "${ASAN_OPTIONS:-}" ] || export ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0"
 
 # start_x WIDTH HEIGHT: an X server of our own, on the first display number from 100 whose lock file in /tmp it
 # takes. Not -displayfd: it takes no lock and picks the first number free in the abstract socket namespace,
