@@ -4,9 +4,15 @@
 //   window ...as foreground
 // a window line for each top-level window, in Z order (topmost first); the
 // foreground window (the one that gets the keyboard) is "foreground 0" where there is none.
+// With --tray select|menu X Y it hands Lookout's tray icon a click or a
+// right click at X,Y as the shell does, through the message Qt's icon asked
+// the shell for (WM_APP + 101, NOTIFYICON_VERSION_4): for a shell that covers
+// the icon with the bubble.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 static std::string utf8(const wchar_t *text)
@@ -60,8 +66,14 @@ static BOOL CALLBACK listWindow(HWND window, LPARAM)
     return TRUE;
 }
 
-int main()
+int main(int argc, char *argv[])
 {
+    if (argc == 5 && std::string(argv[1]) == "--tray") {
+        const HWND icon = FindWindowW(nullptr, L"QTrayIconMessageWindow");
+        const WORD event = std::string(argv[2]) == "menu" ? WM_CONTEXTMENU : NIN_SELECT;
+        const WPARAM at = MAKEWPARAM(std::atoi(argv[3]), std::atoi(argv[4]));
+        return icon && PostMessageW(icon, WM_APP + 101, at, MAKELPARAM(event, 0)) ? 0 : 1;
+    }
     RECT area{};
     if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) {
         std::fprintf(stderr, "SPI_GETWORKAREA failed: %lu\n", GetLastError());

@@ -10,12 +10,22 @@ zip=$(realpath "$zip") lister=$(realpath "$lister")
 width=1024 height=768
 start_x $width $height
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-# Nothing of the user's: Wine links its folders into HOME's, would add menu entries there, and leaves its
-# server's folder in TMPDIR.
+# Nothing of the user's: Wine links its folders into HOME's, would add menu entries there, and Wine 8 leaves its
+# server's folder in TMPDIR. Wine 10 (Debian 13) aborts as it starts whenever TMPDIR is set ("free(): invalid
+# pointer"), removes that folder itself, and would start a session bus of its own, in /tmp, where there is none.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
-export TMPDIR="$work/tmp" WINEPREFIX="$work/prefix" WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" WINEDEBUG=-all
-mkdir -p "$HOME" "$TMPDIR"
-trap 'wineserver -k 2>/dev/null || true; cleanup' EXIT
+export WINEPREFIX="$work/prefix" WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" WINEDEBUG=-all
+unset TMPDIR
+if [ "$(wine --version | sed -n 's/^wine-\([0-9]*\).*/\1/p')" -ge 10 ]; then
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" XDG_RUNTIME_DIR="$work/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+else
+    export TMPDIR="$work/tmp" && mkdir -p "$TMPDIR"
+fi
+mkdir -p "$HOME"
+# Wine 10 leaves its server's folder in a /tmp/wine-XXXXXX of its own making.
+wine_server_dir() { printf '/tmp/wine-*/server-%s-%x' "$(stat -c %D "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")"; }
+trap 'wineserver -k 2>/dev/null || true; [ ! -d "$WINEPREFIX" ] || for d in $(wine_server_dir); do rm -rf "$d" && rmdir "${d%/*}"; done 2>/dev/null; cleanup' EXIT
 wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot: $(cat "$work/wineboot.log")"
 # "shell" as the prefix's default desktop: a program started with `wine` opens in it and keeps our standard output.
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >>"$work/wineboot.log" 2>&1 &&
@@ -40,10 +50,19 @@ listed() { wine "$lister" 2>>"$work/lister.log" | tr -d '\r'; }
 shown() { listed | awk '$1 == "window" && $4 == "lookout.exe" && $6 == 1 && ('"$1"')' | grep .; }
 taskbar() { listed | awk '$1 == "window" && $11 == "Shell_TrayWnd" && $6 == 1 {print $7, $8, $9, $10}' | grep .; }
 wait_for 60 taskbar || fail "Wine's shell drew no taskbar: $(listed; tail -n 5 "$work/lookout.log")"
-read -r tx ty tw th < <(taskbar)
-read -r ax ay aw ah < <(listed | awk '$1 == "workarea" {print $2, $3, $4, $5}')
-[ "$tx $ty $tw $((ty + th))" = "0 $((ay + ah)) $width $height" ] && [ "$ax $ay $aw" = "0 0 $width" ] ||
-    fail "the work area $ax,$ay ${aw}x$ah is not the screen above the taskbar at $tx,$ty ${tw}x$th"
+above_taskbar() { # sets the taskbar's (t...) and the work area's (a...) place and size
+    read -r tx ty tw th < <(taskbar)
+    read -r ax ay aw ah < <(listed | awk '$1 == "workarea" {print $2, $3, $4, $5}')
+    [ "$tx $ty $tw $((ty + th))" = "0 $((ay + ah)) $width $height" ] && [ "$ax $ay $aw" = "0 0 $width" ]
+}
+# Wine 10's taskbar leaves the work area the whole screen (and a work area set with SPI_SETWORKAREA holds only
+# in the process that set it): there the bubble's place is checked against that, and covers the taskbar's end.
+where="the corner of the work area Windows reports above the taskbar"
+if ! wait_for 10 above_taskbar; then
+    [ "$ax $ay $aw $ah" = "0 0 $width $height" ] && [ "$tx $tw $((ty + th))" = "0 $width $height" ] && [[ $(wine --version) == wine-1[0-9]* ]] ||
+        fail "the work area $ax,$ay ${aw}x$ah is not the screen above the taskbar at $tx,$ty ${tw}x$th"
+    where="the corner of the work area Windows reports, the whole screen under $(wine --version)"
+fi
 
 # The notification area is the taskbar's right end; the icon is the only strong colour there (a taskbar button's
 # highlight is further left).
@@ -54,6 +73,10 @@ read -r ix iy iw ih < <(icon_box)
 click() { xdotool mousemove $((width - 100 + ix + iw / 2)) $((ty + iy + ih / 2)) click "$1"; }
 # The menu opens with its corner at the pointer: from the icon's top left corner it leaves the icon in view.
 right_click() { xdotool mousemove $((width - 100 + ix + 1)) $((ty + iy + 1)) click 3; }
+if [ "$ay + $ah" = "0 + $height" ]; then # under Wine 10 the bubble covers the icon: the clicks come as the shell hands them on
+    click() { wine "$lister" --tray select $((width - 100 + ix)) $((ty + iy)); }
+    right_click() { wine "$lister" --tray menu $((width - 100 + ix + 1)) $((ty + iy + 1)); }
+fi
 bubble='$9 == 200 && $10 == 150'
 kill -CONT "$lobby_pid"
 wait_for 30 shown "$bubble" || fail "a notice opened no bubble: $(listed)"
@@ -62,7 +85,7 @@ read -r exstyle bx by < <(shown "$bubble" | awk '{print $5, $7, $8}')
 # What Windows acts on: a topmost window that the taskbar leaves out (Wine 8's taskbar shows a button for it anyway).
 [ $((exstyle & 0x88)) -eq $((0x88)) ] || fail "the bubble's extended style $exstyle lacks WS_EX_TOPMOST | WS_EX_TOOLWINDOW"
 toggles "click 1" "! shown '$bubble'" "shown '$bubble'"
-pass "the icon in the shell's notification area; a notice opened the bubble ($exstyle: topmost, a tool window) at $bx,$by, the corner of the work area Windows reports above the taskbar; clicks on the icon toggle it"
+pass "the icon in the shell's notification area; a notice opened the bubble ($exstyle: topmost, a tool window) at $bx,$by, $where; clicks on the icon toggle it"
 
 # Windows gives the keyboard to the foreground window's thread, and Qt hands it on to an open menu: keys are typed
 # once a window of lookout.exe is the foreground (the menu itself, or the bubble once the About box has closed).
