@@ -9,7 +9,8 @@
 // the shell for (WM_APP + 101, NOTIFYICON_VERSION_4): for a shell that covers
 // the icon with the bubble.
 #include <windows.h>
-#include <shellapi.h>
+
+#include <shellapi.h> // after windows.h, whose types it uses
 
 #include <cstdio>
 #include <cstdlib>
