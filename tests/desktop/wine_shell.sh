@@ -23,9 +23,16 @@ else
     export TMPDIR="$work/tmp" && mkdir -p "$TMPDIR"
 fi
 mkdir -p "$HOME"
-# Wine 10 leaves its server's folder in a /tmp/wine-XXXXXX of its own making.
-wine_server_dir() { printf '/tmp/wine-*/server-%s-%x' "$(stat -c %D "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")"; }
-trap 'wineserver -k 2>/dev/null || true; [ ! -d "$WINEPREFIX" ] || for d in $(wine_server_dir); do rm -rf "$d" && rmdir "${d%/*}"; done 2>/dev/null; cleanup' EXIT
+# Wine 10 leaves its server's folder in a /tmp/wine-XXXXXX of its own making. Under errexit a command that fails in
+# the trap would end it before cleanup, and leave the X server and the lobby holding the test's output.
+remove_wine_server_dir() {
+    local d
+    [ -d "$WINEPREFIX" ] || return 0
+    for d in /tmp/wine-*/"server-$(stat -c %D "$WINEPREFIX")-$(printf %x "$(stat -c %i "$WINEPREFIX")")"; do
+        [ ! -d "$d" ] || { rm -rf "$d" && rmdir "${d%/*}"; } 2>/dev/null || true
+    done
+}
+trap 'wineserver -k 2>/dev/null || true; remove_wine_server_dir; cleanup' EXIT
 wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot: $(cat "$work/wineboot.log")"
 # "shell" as the prefix's default desktop: a program started with `wine` opens in it and keeps our standard output.
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >>"$work/wineboot.log" 2>&1 &&
