@@ -6,11 +6,9 @@
 # Idempotent: a complete install (its .complete stamp is written last) is
 # reused at once; an interrupted build goes on where it stopped. Once the
 # install is complete, only it stays in the cache (about 100 MB).
-# A build of 6.4 (Debian 12) takes 12 to 16 minutes on two idle cores, up to
-# 35 on a loaded machine; one of 6.8 (Debian 13) about 35 minutes on two idle
-# cores, up to an hour on a loaded machine. While it runs, a line a minute on
-# standard error says how far along it is (scripts/progress.sh), and every
-# error is shown whole.
+# It says at its start how long a build usually takes (see took= below); while
+# it runs, a line a minute on standard error says how far along it is
+# (scripts/progress.sh), and every error is shown whole.
 # Prints the prefix on its last line. Needs: scripts/install-deps.sh windows.
 set -euo pipefail
 
@@ -90,8 +88,8 @@ cd "$work"
 
 # Standard output ends with the prefix, for the caller: what the steps print goes to standard error, shortened.
 progress() { "$here/progress.sh" "qt-windows: $1"; }
-took="12 to 16 minutes on two idle cores, up to 35 on a loaded machine"
-[ $qt68 = 0 ] || took="about 35 minutes on two idle cores, up to an hour on a loaded machine"
+took="12 to 16 minutes on two idle cores, up to 35 on a loaded machine" # 6.4, Debian 12
+[ $qt68 = 0 ] || took="about 35 minutes on two idle cores, up to an hour on a loaded machine" # 6.8, Debian 13
 echo "qt-windows: building Qt $version for Windows, once: $took" >&2
 start=$SECONDS
 if [ ! -d "$work/src" ]; then
