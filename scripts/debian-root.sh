@@ -46,10 +46,9 @@ make_root() {
         "need come next, inside it (about 1,100: 5 to 10 minutes on a fresh machine)"
     "$here/scripts/install-deps.sh" root
     rm -rf "$root.new" && mkdir -p "$cache"
-    mmdebstrap --mode=root --variant=apt --include=sudo,git,ca-certificates,procps,passwd,mount "$release" "$root.new" \
-        "deb http://deb.debian.org/debian $release main" \
-        "deb http://deb.debian.org/debian $release-updates main" \
-        "deb http://deb.debian.org/debian-security $release-security main"
+    # No mirror named: mmdebstrap takes Debian's default archive, and for a stable release adds its updates and
+    # security archives too.
+    mmdebstrap --mode=root --variant=apt --include=sudo,git,ca-certificates,procps,passwd,mount "$release" "$root.new"
     chroot "$root.new" useradd --create-home --shell /bin/bash "$user"
     chmod 700 "$root.new/home/$user"
     echo "$user ALL=(ALL) NOPASSWD: ALL" >"$root.new/etc/sudoers.d/$user"

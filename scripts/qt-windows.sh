@@ -30,7 +30,7 @@ src_apt() {
         -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache" -o APT::Sandbox::User="$(id -un)" "$@"
 }
 fetch_source() { # into the current folder
-    local list
+    local list uri
     mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
     # One-line entries and deb822 stanzas of Debian's own archives, each as its deb-src twin.
     list=$(
@@ -41,7 +41,16 @@ fetch_source() { # into the current folder
                 !/(^|\n)Enabled: *no/' "$f" | sed -E 's/^Types:.*/Types: deb-src/'
         done
     )
-    [ -n "$list" ] || list="deb-src http://deb.debian.org/debian $(. /etc/os-release && echo "$VERSION_CODENAME") main"
+    # None of Debian's own (a mirror under another path): the release's main from the first archive apt has.
+    if [ -z "$list" ]; then
+        uri=$(
+            cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | sed -n -E 's|^deb( +\[[^]]*\])? +([^ ]+) .*|\2|p'
+            cat /etc/apt/sources.list.d/*.sources 2>/dev/null | sed -n -E 's|^URIs: *([^ ]+).*|\1|p'
+        )
+        uri=$(head -n 1 <<<"$uri")
+        [ -n "$uri" ] || { echo "qt-windows: apt's sources name no archive to fetch Qt's source from" >&2; exit 1; }
+        list="deb-src $uri $(. /etc/os-release && echo "$VERSION_CODENAME") main"
+    fi
     # deb822 stanzas and one-line entries cannot share a file: each kind goes where apt reads it.
     printf '%s\n' "$list" | grep '^deb-src' >"$apt_dir/sources.list" || true
     printf '%s\n' "$list" | grep -v '^deb-src' >"$apt_dir/parts/debian.sources" || true
