@@ -28,6 +28,8 @@ esac
 build=(
     cmake ninja-build g++ pkgconf
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libvulkan-dev
+    # the screens as X tells them, for the bubble's corner
+    libxcb1-dev libxcb-randr0-dev
     # running: platform plugins, a font, and sound (Qt Multimedia plays through
     # PulseAudio's client library; no GStreamer plugin is needed)
     qt6-qpa-plugins qt6-wayland libqt6multimedia6 fonts-dejavu-core

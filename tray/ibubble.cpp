@@ -1,6 +1,8 @@
 #include "ibubble.h"
 
 #include "freeheap.h"
+#include "placement.h"
+#include "screenfacts.h"
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -24,6 +26,53 @@ iBubble::iBubble(QObject *)
     // Nobody can edit the text, so there is nothing to undo: each notice's
     // text would otherwise be kept a second time as undo steps.
     setUndoRedoEnabled(false);
+    // A notice must never take the keyboard from the game in front.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    // A monitor unplugged or made primary, a resolution or a scale changed:
+    // an open bubble moves to the primary's corner rather than stay where no
+    // screen may show it. Queued, so Qt has settled its screens first.
+    for (QScreen *screen : QGuiApplication::screens())
+        followScreen(screen);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, &iBubble::followScreen);
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, &iBubble::replace, Qt::QueuedConnection);
+    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &iBubble::replace, Qt::QueuedConnection);
+}
+
+void iBubble::followScreen(QScreen *screen)
+{
+    connect(screen, &QScreen::geometryChanged, this, &iBubble::replace, Qt::QueuedConnection);
+    connect(screen, &QScreen::availableGeometryChanged, this, &iBubble::replace, Qt::QueuedConnection);
+    connect(screen, &QScreen::logicalDotsPerInchChanged, this, &iBubble::replace, Qt::QueuedConnection);
+    replace();
+}
+
+void iBubble::replace()
+{
+    if (isVisible())
+        place();
+}
+
+// At the bottom right of the primary monitor's work area, to the device
+// pixel where the platform tells its work area in device pixels.
+std::optional<QPoint> iBubble::place()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return std::nullopt;
+    const std::optional<QRect> device = screenfacts::primaryWorkArea();
+    if (!device) {
+        const QRect area = screen->availableGeometry();
+        setGeometry(area.x() + area.width() - width, area.y() + area.height() - height, width, height);
+        return std::nullopt;
+    }
+    const qreal scale = screen->devicePixelRatio();
+    const QRect target = placement::bubbleRect(*device, QSize(width, height), scale);
+    setGeometry(QRect(placement::logicalPosition(target.topLeft(), screen->geometry().topLeft(), scale),
+        QSize(width, height)));
+    // Qt's own mapping of that logical position may miss by a pixel.
+    if (isVisible())
+        screenfacts::moveNatively(*this, target.topLeft());
+    return target.topLeft();
 }
 
 void iBubble::showMessage(const QString &text)
@@ -35,11 +84,11 @@ void iBubble::showMessage(const QString &text)
     if (windowFlags() != Qt::ToolTip)
         setWindowFlags(Qt::ToolTip);
     // The work area may have changed since the last notice: a panel moved.
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        setGeometry(area.x() + area.width() - width, area.y() + area.height() - height, width, height);
-    }
+    const std::optional<QPoint> device = place();
     show();
+    // The window Qt made as it showed it, at Qt's own rounding of the position.
+    if (device)
+        screenfacts::moveNatively(*this, *device);
     emit visibleState(true);
 }
 

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QPoint>
 #include <QTextEdit>
+
+#include <optional>
+
+class QScreen;
 
 // The small window in the bottom right-hand corner of the screen's work area
 // that shows the latest notice.
@@ -22,4 +27,10 @@ signals:
 public slots:
     void showMessage(const QString &text);
     void hideMessage();
+
+private:
+    // Where it went in device pixels, where the platform lets it be placed so.
+    std::optional<QPoint> place();
+    void replace();
+    void followScreen(QScreen *screen);
 };

@@ -1,0 +1,201 @@
+#include "screenfacts.h"
+
+#include "placement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#elif QT_CONFIG(xcb)
+#include <QByteArray>
+#include <QList>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+#endif
+
+namespace screenfacts {
+
+#ifdef Q_OS_WIN
+
+// Qt reports the primary monitor's own work area (GetMonitorInfo's rcWork)
+// as its available geometry, but in logical pixels, rounded: at 125 % the
+// bubble placed by it lay a pixel over the taskbar (Qt 6.4). So it is read
+// here in device pixels; Qt makes the process aware of each monitor's DPI,
+// so rcWork is in device pixels.
+std::optional<QRect> primaryWorkArea()
+{
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info))
+        return std::nullopt;
+    const RECT &r = info.rcWork;
+    return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+}
+
+void moveNatively(QWidget &window, const QPoint &device)
+{
+    if (const QWindow *handle = window.windowHandle())
+        SetWindowPos(reinterpret_cast<HWND>(handle->winId()), nullptr, device.x(), device.y(), 0, 0,
+            SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+#elif QT_CONFIG(xcb)
+
+namespace {
+
+xcb_connection_t *connection()
+{
+    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+template <typename T> Reply<T> reply(T *r)
+{
+    return Reply<T>(r, &std::free);
+}
+
+xcb_atom_t atom(xcb_connection_t *c, const QByteArray &name)
+{
+    const auto r
+        = reply(xcb_intern_atom_reply(c, xcb_intern_atom(c, true, name.size(), name.constData()), nullptr));
+    return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+xcb_get_property_cookie_t askProperty(
+    xcb_connection_t *c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t count)
+{
+    return xcb_get_property(c, false, window, name, type, 0, count);
+}
+
+// At most the `count` 32-bit values asked for; nothing for a property of
+// another type or format.
+QList<quint32> values(xcb_connection_t *c, xcb_get_property_cookie_t cookie)
+{
+    const auto r = reply(xcb_get_property_reply(c, cookie, nullptr));
+    if (!r || r->format != 32 || r->type == XCB_ATOM_NONE)
+        return {};
+    const auto *data = static_cast<const quint32 *>(xcb_get_property_value(r.get()));
+    return QList<quint32>(data, data + xcb_get_property_value_length(r.get()) / 4);
+}
+
+QList<QRect> rectangles(const QList<quint32> &v)
+{
+    QList<QRect> result;
+    for (qsizetype i = 0; i + 3 < v.size(); i += 4)
+        result.append(
+            QRect(int(qint32(v[i])), int(qint32(v[i + 1])), int(v[i + 2] & 0xffff), int(v[i + 3] & 0xffff)));
+    return result;
+}
+
+// Window lists and desktop counts come from other programs: bounded.
+constexpr uint32_t maxWindows = 4096;
+constexpr uint32_t maxDesktops = 64;
+
+} // namespace
+
+// Qt's work area is wrong for the user with more than one monitor: the
+// window manager's _NET_WORKAREA is one rectangle for the whole X screen,
+// so Qt (6.4 to 6.8) gives each monitor's whole rectangle as its available
+// geometry, and the bubble covered the panel. Qt also rounds a scaled work
+// area and a scaled window separately, a pixel off at 125 or 150 %. So the
+// facts are read here in device pixels, as desktops read them: the RandR
+// monitors, the struts of the managed windows and the published work areas.
+std::optional<QRect> primaryWorkArea()
+{
+    xcb_connection_t *c = connection();
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!c || !primary)
+        return std::nullopt;
+    // The first X screen's: with RandR, every monitor is on it.
+    const xcb_screen_iterator_t first = xcb_setup_roots_iterator(xcb_get_setup(c));
+    if (!first.rem)
+        return std::nullopt;
+    const xcb_window_t root = first.data->root;
+    const auto rootGeometry = reply(xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr));
+    const auto monitors
+        = reply(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, root, true), nullptr));
+    if (!rootGeometry || !monitors)
+        return std::nullopt;
+
+    placement::Screens screens;
+    screens.root = QSize(rootGeometry->width, rootGeometry->height);
+    // Qt's primary screen keeps its device pixels' top left corner.
+    const QPoint corner = primary->geometry().topLeft();
+    screens.monitorCount = monitors->nMonitors;
+    std::optional<QRect> flagged;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
+         xcb_randr_monitor_info_next(&it)) {
+        const QRect monitor(it.data->x, it.data->y, it.data->width, it.data->height);
+        if (monitor.topLeft() == corner && !screens.monitor.isValid())
+            screens.monitor = monitor;
+        if (it.data->primary)
+            flagged = monitor;
+    }
+    if (!screens.monitor.isValid() && flagged)
+        screens.monitor = *flagged;
+    if (!screens.monitor.isValid())
+        return std::nullopt;
+
+    const xcb_atom_t currentDesktop = atom(c, "_NET_CURRENT_DESKTOP");
+    const QList<quint32> desktop = values(c, askProperty(c, root, currentDesktop, XCB_ATOM_CARDINAL, 1));
+    const quint32 d = desktop.isEmpty() ? 0 : std::min(desktop.first(), maxDesktops - 1);
+    const QList<QRect> workAreas = rectangles(
+        values(c, askProperty(c, root, atom(c, "_NET_WORKAREA"), XCB_ATOM_CARDINAL, 4 * maxDesktops)));
+    if (d < quint32(workAreas.size()))
+        screens.desktopWorkArea = workAreas[d];
+    screens.monitorWorkAreas = rectangles(values(c,
+        askProperty(
+            c, root, atom(c, "_GTK_WORKAREAS_D" + QByteArray::number(d)), XCB_ATOM_CARDINAL, 4 * 64)));
+
+    const xcb_atom_t strutPartial = atom(c, "_NET_WM_STRUT_PARTIAL"), strut = atom(c, "_NET_WM_STRUT");
+    const QList<quint32> clients
+        = values(c, askProperty(c, root, atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, maxWindows));
+    // Asked all at once, read afterwards: one round trip, not one a window.
+    QList<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> asked;
+    for (const quint32 client : clients)
+        asked.append({askProperty(c, client, strutPartial, XCB_ATOM_CARDINAL, 12),
+            askProperty(c, client, strut, XCB_ATOM_CARDINAL, 4)});
+    for (const auto &[partial, whole] : asked) {
+        const QList<quint32> p = values(c, partial), w = values(c, whole);
+        if (const auto s = placement::strutFromProperty(p.isEmpty() ? w : p, screens.root))
+            screens.struts.append(*s);
+    }
+    return placement::workArea(screens);
+}
+
+// The window as it is now: Qt 6.4 may make the X window anew as it shows a
+// tool tip (its stays-on-top flag set anew), and QWidget::winId() then
+// still names the old one.
+void moveNatively(QWidget &window, const QPoint &device)
+{
+    xcb_connection_t *c = connection();
+    const QWindow *handle = window.windowHandle();
+    if (!c || !handle)
+        return;
+    const uint32_t position[] = {uint32_t(device.x()), uint32_t(device.y())};
+    xcb_configure_window(
+        c, xcb_window_t(handle->winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, position);
+    xcb_flush(c);
+}
+
+#else
+
+std::optional<QRect> primaryWorkArea()
+{
+    return std::nullopt;
+}
+
+void moveNatively(QWidget &, const QPoint &) {}
+
+#endif
+
+} // namespace screenfacts
