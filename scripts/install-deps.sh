@@ -49,8 +49,9 @@ tests=(
     pulseaudio pulseaudio-utils sox time
     # a loopback of a test's own, in a network namespace
     iproute2
-    # panels we did not write: LXQt's under openbox, sway's waybar on Wayland
-    lxqt-panel lxqt-themes openbox sway waybar grim xwayland
+    # panels we did not write: LXQt's under openbox, sway's waybar on Wayland;
+    # a game's full-screen window in front of them
+    lxqt-panel lxqt-themes openbox sway waybar grim xwayland wmctrl
     # and GNOME Shell with its AppIndicator extension, run headless
     gnome-shell gnome-shell-extension-appindicator
     # and KDE Plasma's own shell: the desktop shell package brings its panel and

@@ -94,11 +94,15 @@ viewable_window() { # CLASS EXCLUDED: a viewable window of CLASS whose line does
     done
     return 1
 }
-# The bubble: the 200x150 window of lookout, lookout-short-pause or lookout.exe.
-bubble_window() { in_session xwininfo -root -tree | awk '/"lookout[-a-z.]*": \("lookout[-a-z.]*" "lookout[-a-z.]*"\)  200x150/{print $1; exit}'; }
+# The bubble: the window of lookout, lookout-short-pause or lookout.exe of bubble_size (200x150 at 100 %).
+bubble_size=200x150
+bubble_window() {
+    in_session xwininfo -root -tree | awk -v size="$bubble_size" '/"lookout[-a-z.]*": \("lookout[-a-z.]*" "lookout[-a-z.]*"\)  / &&
+        index($0, ")  " size "+") { print $1; exit }'
+}
 bubble_open() { local w; w=$(bubble_window); [ -n "$w" ] && is_viewable "$w"; }
 bubble_closed() { ! bubble_open; }
-bubble_at() { bubble_open && [ "$(window_geometry "$(bubble_window)")" = "$1 $2 200 150" ]; } # X Y
+bubble_at() { bubble_open && [ "$(window_geometry "$(bubble_window)")" = "$1 $2 ${bubble_size/x/ }" ]; } # X Y
 bubble_where() { window_geometry "$(bubble_window)"; }
 toggles() { # CLICK STATE AGAIN: CLICK (a command) brings STATE, and once more AGAIN
     eval "$1"

@@ -24,11 +24,11 @@ pids+=($!)
 wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start: $(cat "$work/openbox.log")"
 xsetroot -solid '#36607a' # a desktop's colour, for the pictures
 
-start_panel() {
+start_panel() { # [COMMAND]: the panel reserves its strip, as COMMAND tells (by default the work area is the screen above it)
     lxqt-panel >>"$work/panel.log" 2>&1 &
     panel_pid=$!
     pids+=("$panel_pid")
-    wait_for 20 work_area $((height - panel)) || fail "the panel's strip is in the work area: $(xprop -root _NET_WORKAREA)"
+    wait_for 20 "${@:-work_area}" $((height - panel)) || fail "the panel's strip is in the work area: $(xprop -root _NET_WORKAREA)"
     wait_for 20 sni_host_registered || fail "the panel registered no StatusNotifierHost: $(tail "$work/panel.log")"
 }
 stop_panel() {
@@ -120,3 +120,88 @@ sleep 0.3
 import -window root -crop "$crop" +repage "$artefacts/lxqt-bubble-menu.png"
 xdotool key Escape
 pass "on a dark GTK theme the bubble's page is light ($page %) and the stay line dark ($stay %): $artefacts/lxqt-bubble-menu.png"
+
+# Screens as players have them, on an X server of their own: monitors of one X screen as RandR has them (as
+# xrandr --setmonitor makes them), changed while the bubble is open; scaled at 125 and 150 %; a game in front.
+# Qt gives each of several monitors its whole rectangle as its work area, and rounds a scaled one apart from the
+# window: the bubble covered the panel, or lay a pixel over it.
+stop "$lookout_pid" Lookout "$work/lookout-pictures.log"
+stop_panel
+width=4480 height=1440
+start_x $width $height
+openbox >"$work/openbox-screens.log" 2>&1 &
+pids+=($!)
+wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start: $(cat "$work/openbox-screens.log")"
+xsetroot -solid '#36607a'
+# set_monitors [*]NAME W/MMxH/MM+X+Y...: the X screen's monitors, the one marked * primary (it takes the screen's output).
+set_monitors() {
+    local m
+    for m in $(xrandr --listmonitors | awk 'NR > 1 && $2 !~ /^\+/ { sub(/^\*/, "", $2); print $2 }'); do
+        xrandr --delmonitor "$m" >/dev/null
+    done
+    for m; do [[ $m == \** ]] || xrandr --setmonitor "${m% *}" "${m#* }" none >/dev/null; done
+    for m; do [[ $m != \** ]] || xrandr --setmonitor "${m% *}" "${m#* }" screen >/dev/null; done
+}
+primary_monitor() { xrandr --listmonitors | awk '$2 ~ /^\+?\*/ { split($3, g, /[\/x+]/); print g[5], g[6], g[1], g[3] }'; }
+panel_rect() { window_geometry "$(xwininfo -root -tree | awk -v h=$panel '/\("lxqt-panel" "lxqt-panel"\)/ && $0 ~ "[0-9]x" h "\\+" && !n++ { print $1 }')"; }
+# in_corner: the bubble at the primary monitor's bottom right corner, right above the panel where the panel lies on it
+# (LXQt 1 under Qt 5 knows one screen and spans the X screen's foot; LXQt 2 keeps to one monitor).
+in_corner() {
+    local mx my mw mh px py pw ph bottom
+    read -r mx my mw mh < <(primary_monitor) && read -r px py pw ph < <(panel_rect) || return
+    bottom=$((my + mh))
+    [ "$px" -ge $((mx + mw)) ] || [ $((px + pw)) -le "$mx" ] || [ "$py" -ge $bottom ] || [ $((py + ph)) -le "$my" ] || bottom=$py
+    bubble_at $((mx + mw - ${bubble_size%x*})) $((bottom - ${bubble_size#*x}))
+}
+corner_picture() { # PNG: the primary's bottom right corner, the pointer away
+    local mx my mw mh
+    read -r mx my mw mh < <(primary_monitor)
+    xdotool mousemove 0 0 && import -window root -crop "640x320+$((mx + mw - 640))+$((my + mh - 320))" +repage "$1"
+}
+# Two 1080p monitors side by side, their feet on the screen's, the primary on the right; then, with the bubble open,
+# the right one unplugged; then a 1440p one left of a 1080p primary, feet aligned.
+set_monitors "L 1920/508x1080/286+0+360" "*R 1920/508x1080/286+1920+360"
+# openbox's work area spans the monitors: the screen's top 360 rows are on none.
+strut_reserved() { xprop -root _NET_WORKAREA | grep -qE "= [0-9]+, [0-9]+, [0-9]+, $(($1 - 360))(,|$)"; }
+start_panel strut_reserved
+reports 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 1; Sam\n'
+start_short_pause "$app" "$work/lookout-screens.log" 500
+wait_for 20 in_corner || fail "two monitors: the bubble at $(bubble_where), not above the panel ($(panel_rect)) at the primary's corner ($(primary_monitor))"
+corner_picture "$artefacts/lxqt-two-monitors.png"
+set_monitors "*L 1920/508x1080/286+0+360"
+wait_for 10 in_corner || fail "the primary unplugged: the bubble stayed at $(bubble_where), not at the new primary's corner ($(primary_monitor))"
+set_monitors "A 2560/677x1440/381+0+0" "*B 1920/508x1080/286+2560+360"
+wait_for 10 in_corner || fail "a 1440p monitor plugged in: the bubble at $(bubble_where), not at the 1080p primary's corner ($(primary_monitor))"
+pass "two monitors, the primary on the right, unplugged, then a 1440p beside a 1080p primary: the open bubble followed to the primary's corner above the panel, at $(bubble_where)"
+stop "$lookout_pid" Lookout "$work/lookout-screens.log"
+
+# Scaled: at 125 % (QT_SCALE_FACTOR), then at 150 % (Xft.dpi) with a game in front: a focused full-screen window on
+# the primary (xev's, which logs the keys it gets). The first notice opens the bubble over it; the game keeps the
+# focus, the active window, its full-screen state and its keys.
+scaled() { # FACTOR SIZE [VAR=VALUE]: Lookout's first notice, its bubble of SIZE at the corner
+    bubble_size=$2
+    start_short_pause "$app" "$work/lookout-$1.log" 500 "${@:3}"
+    wait_for 20 in_corner || fail "at $1: the bubble at $(bubble_where), not $2 above the panel ($(panel_rect)) at the primary's corner"
+    corner_picture "$artefacts/lxqt-scaled-$1.png"
+}
+scaled 1.25 250x188 QT_SCALE_FACTOR=1.25
+stop "$lookout_pid" Lookout "$work/lookout-1.25.log"
+xev -geometry 1920x1080+2560+360 -name game >"$work/game.log" 2>&1 &
+pids+=($!)
+game_window() { xwininfo -root -tree | awk '/"game": \(/ && !n++ { print $1 }'; } # all read: no SIGPIPE
+wait_for 10 eval '[ -n "$(game_window)" ]' || fail "no game window: $(tail -n 3 "$work/game.log")"
+game=$(game_window)
+wmctrl -i -r "$game" -b add,fullscreen
+xdotool windowactivate --sync "$game"
+game_in_front() {
+    xprop -id "$game" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN &&
+        [ "$(printf '0x%x' "$(xdotool getwindowfocus)")" = "$game" ] && xprop -root _NET_ACTIVE_WINDOW | grep -q "${game#0x}\$"
+}
+wait_for 10 game_in_front || fail "the game is not full-screen and focused: $(xprop -id "$game" _NET_WM_STATE)"
+echo 'Xft.dpi: 144' | xrdb -merge
+scaled 1.5 300x225
+game_in_front || fail "the notice took the game's place: focus $(xdotool getwindowfocus), $(xprop -root _NET_ACTIVE_WINDOW), $(xprop -id "$game" _NET_WM_STATE)"
+xdotool key x
+wait_for 10 grep -q "KeyPress event" "$work/game.log" || fail "the game no longer gets its keys"
+stop "$lookout_pid" Lookout "$work/lookout-1.5.log"
+pass "at 125 and 150 % the bubble is 250x188 and 300x225 exactly at the corner above the panel, at 150 % over a full-screen game that kept the focus and its keys"
