@@ -19,6 +19,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <type_traits>
 #endif
 
 namespace screenfacts {
@@ -57,30 +58,48 @@ xcb_connection_t *connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-template <typename T> Reply<T> reply(T *r)
+struct Freed
 {
-    return Reply<T>(r, &std::free);
+    void operator()(void *p) const { std::free(p); }
+};
+
+// A reply, or nothing. Its error (a window gone meanwhile) is dropped here,
+// not handed on to Qt, which would log it.
+template <typename Read, typename Cookie> auto reply(Read read, xcb_connection_t *c, Cookie cookie)
+{
+    xcb_generic_error_t *error = nullptr;
+    auto *r = read(c, cookie, &error);
+    std::free(error);
+    return std::unique_ptr<std::remove_pointer_t<decltype(r)>, Freed>(r);
 }
 
+// Nothing where no program has made the atom.
 xcb_atom_t atom(xcb_connection_t *c, const QByteArray &name)
 {
-    const auto r
-        = reply(xcb_intern_atom_reply(c, xcb_intern_atom(c, true, name.size(), name.constData()), nullptr));
+    const auto r = reply(xcb_intern_atom_reply, c, xcb_intern_atom(c, true, name.size(), name.constData()));
     return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
-xcb_get_property_cookie_t askProperty(
-    xcb_connection_t *c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t count)
+struct Asked
 {
-    return xcb_get_property(c, false, window, name, type, 0, count);
+    xcb_get_property_cookie_t cookie{};
+    bool sent = false;
+};
+
+// At most `count` 32-bit values of the property.
+Asked ask(xcb_connection_t *c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t count)
+{
+    if (name == XCB_ATOM_NONE)
+        return {};
+    return {xcb_get_property(c, false, window, name, type, 0, count), true};
 }
 
-// At most the `count` 32-bit values asked for; nothing for a property of
-// another type or format.
-QList<quint32> values(xcb_connection_t *c, xcb_get_property_cookie_t cookie)
+// Nothing for a property of another type or format, or none at all.
+QList<quint32> values(xcb_connection_t *c, const Asked &asked)
 {
-    const auto r = reply(xcb_get_property_reply(c, cookie, nullptr));
+    if (!asked.sent)
+        return {};
+    const auto r = reply(xcb_get_property_reply, c, asked.cookie);
     if (!r || r->format != 32 || r->type == XCB_ATOM_NONE)
         return {};
     const auto *data = static_cast<const quint32 *>(xcb_get_property_value(r.get()));
@@ -115,14 +134,15 @@ std::optional<QRect> primaryWorkArea()
     const QScreen *primary = QGuiApplication::primaryScreen();
     if (!c || !primary)
         return std::nullopt;
-    // The first X screen's: with RandR, every monitor is on it.
+    // The first X screen's: with RandR, every monitor is on it. A request of
+    // an extension the server lacks would close Qt's connection.
     const xcb_screen_iterator_t first = xcb_setup_roots_iterator(xcb_get_setup(c));
-    if (!first.rem)
+    const xcb_query_extension_reply_t *randr = xcb_get_extension_data(c, &xcb_randr_id);
+    if (!first.rem || !randr || !randr->present)
         return std::nullopt;
     const xcb_window_t root = first.data->root;
-    const auto rootGeometry = reply(xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr));
-    const auto monitors
-        = reply(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, root, true), nullptr));
+    const auto rootGeometry = reply(xcb_get_geometry_reply, c, xcb_get_geometry(c, root));
+    const auto monitors = reply(xcb_randr_get_monitors_reply, c, xcb_randr_get_monitors(c, root, true));
     if (!rootGeometry || !monitors)
         return std::nullopt;
 
@@ -145,25 +165,24 @@ std::optional<QRect> primaryWorkArea()
     if (!screens.monitor.isValid())
         return std::nullopt;
 
-    const xcb_atom_t currentDesktop = atom(c, "_NET_CURRENT_DESKTOP");
-    const QList<quint32> desktop = values(c, askProperty(c, root, currentDesktop, XCB_ATOM_CARDINAL, 1));
+    const QList<quint32> desktop
+        = values(c, ask(c, root, atom(c, "_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL, 1));
     const quint32 d = desktop.isEmpty() ? 0 : std::min(desktop.first(), maxDesktops - 1);
-    const QList<QRect> workAreas = rectangles(
-        values(c, askProperty(c, root, atom(c, "_NET_WORKAREA"), XCB_ATOM_CARDINAL, 4 * maxDesktops)));
+    const QList<QRect> workAreas
+        = rectangles(values(c, ask(c, root, atom(c, "_NET_WORKAREA"), XCB_ATOM_CARDINAL, 4 * maxDesktops)));
     if (d < quint32(workAreas.size()))
         screens.desktopWorkArea = workAreas[d];
-    screens.monitorWorkAreas = rectangles(values(c,
-        askProperty(
-            c, root, atom(c, "_GTK_WORKAREAS_D" + QByteArray::number(d)), XCB_ATOM_CARDINAL, 4 * 64)));
+    screens.monitorWorkAreas = rectangles(values(
+        c, ask(c, root, atom(c, "_GTK_WORKAREAS_D" + QByteArray::number(d)), XCB_ATOM_CARDINAL, 4 * 64)));
 
     const xcb_atom_t strutPartial = atom(c, "_NET_WM_STRUT_PARTIAL"), strut = atom(c, "_NET_WM_STRUT");
     const QList<quint32> clients
-        = values(c, askProperty(c, root, atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, maxWindows));
+        = values(c, ask(c, root, atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, maxWindows));
     // Asked all at once, read afterwards: one round trip, not one a window.
-    QList<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> asked;
+    QList<std::pair<Asked, Asked>> asked;
     for (const quint32 client : clients)
-        asked.append({askProperty(c, client, strutPartial, XCB_ATOM_CARDINAL, 12),
-            askProperty(c, client, strut, XCB_ATOM_CARDINAL, 4)});
+        asked.append({ask(c, client, strutPartial, XCB_ATOM_CARDINAL, 12),
+            ask(c, client, strut, XCB_ATOM_CARDINAL, 4)});
     for (const auto &[partial, whole] : asked) {
         const QList<quint32> p = values(c, partial), w = values(c, whole);
         if (const auto s = placement::strutFromProperty(p.isEmpty() ? w : p, screens.root))
