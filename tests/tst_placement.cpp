@@ -130,5 +130,5 @@ void tst_placement::bubbleOnTheWorkAreasCorner()
         qPrintable(QStringLiteral("%1,%2").arg(back.x()).arg(back.y())));
 }
 
-QTEST_APPLESS_MAIN(tst_placement)
+QTEST_GUILESS_MAIN(tst_placement)
 #include "tst_placement.moc"
