@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QTimer>
 
 iBubble::iBubble(QObject *)
     : QTextEdit(nullptr)
@@ -36,7 +37,11 @@ iBubble::iBubble(QObject *)
     connect(qGuiApp, &QGuiApplication::screenAdded, this, &iBubble::followScreen);
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, &iBubble::replace, Qt::QueuedConnection);
     connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &iBubble::replace, Qt::QueuedConnection);
+    // And when a panel moves, comes or goes.
+    workAreaWatch = screenfacts::watchWorkArea([this] { QTimer::singleShot(0, this, &iBubble::replace); });
 }
+
+iBubble::~iBubble() = default;
 
 void iBubble::followScreen(QScreen *screen)
 {

@@ -3,7 +3,10 @@
 #include <QPoint>
 #include <QTextEdit>
 
+#include <memory>
 #include <optional>
+
+class QAbstractNativeEventFilter;
 
 class QScreen;
 
@@ -20,6 +23,7 @@ public:
 
     // The bubble is a window of its own: `creator` is not its parent.
     explicit iBubble(QObject *creator = nullptr);
+    ~iBubble() override;
 
 signals:
     void visibleState(bool shown);
@@ -33,4 +37,6 @@ private:
     std::optional<QPoint> place();
     void replace();
     void followScreen(QScreen *screen);
+
+    std::unique_ptr<QAbstractNativeEventFilter> workAreaWatch;
 };

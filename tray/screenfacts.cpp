@@ -48,6 +48,12 @@ void moveNatively(QWidget &window, const QPoint &device)
             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Qt re-reads the work areas when the taskbar moves and says so.
+std::unique_ptr<QAbstractNativeEventFilter> watchWorkArea(std::function<void()>)
+{
+    return nullptr;
+}
+
 #elif QT_CONFIG(xcb)
 
 namespace {
@@ -206,6 +212,58 @@ void moveNatively(QWidget &window, const QPoint &device)
     xcb_flush(c);
 }
 
+namespace {
+
+// Qt takes note of the root window's _NET_WORKAREA, but with several
+// monitors it says nothing when it changes: its available geometry stays the
+// whole monitor. A panel that moves to the new primary after the monitors
+// changed (LXQt 2's) sets its strut there only after Qt has told of the
+// monitors, so the change of the work area is the cue.
+class WorkAreaWatch final : public QAbstractNativeEventFilter
+{
+public:
+    WorkAreaWatch(xcb_atom_t workArea, std::function<void()> changed)
+        : m_workArea(workArea)
+        , m_changed(std::move(changed))
+    {
+        qGuiApp->installNativeEventFilter(this);
+    }
+    ~WorkAreaWatch() override
+    {
+        if (qGuiApp)
+            qGuiApp->removeNativeEventFilter(this);
+    }
+    Q_DISABLE_COPY_MOVE(WorkAreaWatch)
+
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        if (type == "xcb_generic_event_t" && (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY
+            && reinterpret_cast<const xcb_property_notify_event_t *>(event)->atom == m_workArea)
+            m_changed();
+        return false;
+    }
+
+private:
+    xcb_atom_t m_workArea;
+    std::function<void()> m_changed;
+};
+
+} // namespace
+
+std::unique_ptr<QAbstractNativeEventFilter> watchWorkArea(std::function<void()> changed)
+{
+    xcb_connection_t *c = connection();
+    if (!c)
+        return nullptr;
+    // Made if no window manager has made it yet: one may come later.
+    const QByteArray name = "_NET_WORKAREA";
+    const auto r = reply(xcb_intern_atom_reply, c, xcb_intern_atom(c, false, name.size(), name.constData()));
+    if (!r)
+        return nullptr;
+    return std::make_unique<WorkAreaWatch>(r->atom, std::move(changed));
+}
+
 #else
 
 std::optional<QRect> primaryWorkArea()
@@ -214,6 +272,11 @@ std::optional<QRect> primaryWorkArea()
 }
 
 void moveNatively(QWidget &, const QPoint &) {}
+
+std::unique_ptr<QAbstractNativeEventFilter> watchWorkArea(std::function<void()>)
+{
+    return nullptr;
+}
 
 #endif
 

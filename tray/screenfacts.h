@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QPoint>
 #include <QRect>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 class QWidget;
@@ -20,5 +23,9 @@ std::optional<QRect> primaryWorkArea();
 // Moves the shown window's native window so its top left corner lies on
 // `device`.
 void moveNatively(QWidget &window, const QPoint &device);
+
+// Calls `changed` each time the window manager's work area changes (a panel
+// moved, came or went) where Qt does not say so; nothing where it does.
+std::unique_ptr<QAbstractNativeEventFilter> watchWorkArea(std::function<void()> changed);
 
 } // namespace screenfacts

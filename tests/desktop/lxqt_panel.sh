@@ -153,6 +153,15 @@ in_corner() {
     [ "$px" -ge $((mx + mw)) ] || [ $((px + pw)) -le "$mx" ] || [ "$py" -ge $bottom ] || [ $((py + ph)) -le "$my" ] || bottom=$py
     bubble_at $((mx + mw - ${bubble_size%x*})) $((bottom - ${bubble_size#*x}))
 }
+screen_picture() { # PNG: the whole X screen at a quarter of its size, each monitor outlined, the primary in yellow
+    local outlines=() m
+    for m in $(xrandr --listmonitors | awk 'NR > 1 { split($3, g, /[\/x+]/); print ($2 ~ /\*/ ? "yellow" : "white") "," g[5] "," g[6] "," g[5] + g[1] - 1 "," g[6] + g[3] - 1 }'); do
+        IFS=, read -r colour x0 y0 x1 y1 <<<"$m"
+        outlines+=(-stroke "$colour" -draw "rectangle $x0,$y0 $x1,$y1")
+    done
+    xdotool mousemove 0 0 && import -window root "$work/screen.png" &&
+        convert "$work/screen.png" -fill none -strokewidth 8 "${outlines[@]}" -resize 25% "$1"
+}
 corner_picture() { # PNG: the primary's bottom right corner, the pointer away
     local mx my mw mh
     read -r mx my mw mh < <(primary_monitor)
@@ -172,6 +181,7 @@ set_monitors "*L 1920/508x1080/286+0+360"
 wait_for 10 in_corner || fail "the primary unplugged: the bubble stayed at $(bubble_where), not at the new primary's corner ($(primary_monitor))"
 set_monitors "A 2560/677x1440/381+0+0" "*B 1920/508x1080/286+2560+360"
 wait_for 10 in_corner || fail "a 1440p monitor plugged in: the bubble at $(bubble_where), not at the 1080p primary's corner ($(primary_monitor))"
+screen_picture "$artefacts/lxqt-two-monitors-screen.png"
 pass "two monitors, the primary on the right, unplugged, then a 1440p beside a 1080p primary: the open bubble followed to the primary's corner above the panel, at $(bubble_where)"
 stop "$lookout_pid" Lookout "$work/lookout-screens.log"
 
