@@ -168,7 +168,7 @@ corner_picture() { # PNG: the primary's bottom right corner, the pointer away
     xdotool mousemove 0 0 && import -window root -crop "640x320+$((mx + mw - 640))+$((my + mh - 320))" +repage "$1"
 }
 # Two 1080p monitors side by side, their feet on the screen's, the primary on the right; then, with the bubble open,
-# the right one unplugged; then a 1440p one left of a 1080p primary, feet aligned.
+# the right one unplugged; a 1440p one plugged in right of the primary; then a 1440p one left of a 1080p primary.
 set_monitors "L 1920/508x1080/286+0+360" "*R 1920/508x1080/286+1920+360"
 # openbox's work area spans the monitors: the screen's top 360 rows are on none.
 strut_reserved() { xprop -root _NET_WORKAREA | grep -qE "= [0-9]+, [0-9]+, [0-9]+, $(($1 - 360))(,|$)"; }
@@ -179,10 +179,12 @@ wait_for 20 in_corner || fail "two monitors: the bubble at $(bubble_where), not 
 corner_picture "$artefacts/lxqt-two-monitors.png"
 set_monitors "*L 1920/508x1080/286+0+360"
 wait_for 10 in_corner || fail "the primary unplugged: the bubble stayed at $(bubble_where), not at the new primary's corner ($(primary_monitor))"
+set_monitors "*L 1920/508x1080/286+0+360" "W 2560/677x1440/381+1920+0"
+wait_for 10 in_corner || fail "a 1440p monitor plugged in right of the primary: the bubble at $(bubble_where), not at the primary's corner ($(primary_monitor))"
 set_monitors "A 2560/677x1440/381+0+0" "*B 1920/508x1080/286+2560+360"
 wait_for 10 in_corner || fail "a 1440p monitor plugged in: the bubble at $(bubble_where), not at the 1080p primary's corner ($(primary_monitor))"
 screen_picture "$artefacts/lxqt-two-monitors-screen.png"
-pass "two monitors, the primary on the right, unplugged, then a 1440p beside a 1080p primary: the open bubble followed to the primary's corner above the panel, at $(bubble_where)"
+pass "two monitors, the primary on the right, unplugged, a 1440p right of it, then a 1440p left of a 1080p primary: the open bubble followed to the primary's corner above the panel, at $(bubble_where)"
 stop "$lookout_pid" Lookout "$work/lookout-screens.log"
 
 # Scaled: at 125 % (QT_SCALE_FACTOR), then at 150 % (Xft.dpi) with a game in front: a focused full-screen window on
