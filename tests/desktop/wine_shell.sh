@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # usage: wine_shell.sh BUILD_DIR ARTEFACT_DIR WINDOWS_BUILD_DIR: lookout.exe in Wine's own Windows shell (its
-# desktop, taskbar and notification area, drawn by Wine's explorer.exe), driven as a Windows user would.
+# desktop, taskbar and notification area, drawn by Wine's explorer.exe), driven as a Windows user would; then at
+# 125 and 150 % behind a full-screen window, and on two monitors under Wine's X11 driver.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 zip=$3/package/lookout-1.2-win64.zip lister=$3/windows-list.exe
-need Xvfb wine wineboot wineserver unzip xdotool import convert
+need Xvfb wine wineboot wineserver unzip xdotool import convert xrandr xprop
 [ -f "$zip" ] && [ -f "$lister" ] || skip "no $zip or $lister: run scripts/windows.sh"
 zip=$(realpath "$zip") lister=$(realpath "$lister")
-width=1024 height=768
+# A screen on which the work area and the bubble, scaled and rounded each on its own, leave the bubble a pixel over
+# Wine 8's taskbar at 125 % and at 150 % (1024x768 would hide it at 125 %).
+width=1280 height=800
 start_x $width $height
+x_pid=${pids[-1]}
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 # Nothing of the user's: Wine links its folders into HOME's, would add menu entries there, and Wine 8 leaves its
 # server's folder in TMPDIR. Wine 10 (Debian 13) aborts as it starts whenever TMPDIR is set ("free(): invalid
@@ -16,7 +20,8 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
 export WINEPREFIX="$work/prefix" WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" WINEDEBUG=-all
 unset TMPDIR
-if [ "$(wine --version | sed -n 's/^wine-\([0-9]*\).*/\1/p')" -ge 10 ]; then
+wine_major=$(wine --version | sed -n 's/^wine-\([0-9]*\).*/\1/p')
+if [ "$wine_major" -ge 10 ]; then
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" XDG_RUNTIME_DIR="$work/runtime"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
 else
@@ -50,26 +55,39 @@ kill -STOP "$lobby_pid" # the notice held until the icon is found: a bubble in t
 lookout_pid=$!
 pids+=("$lookout_pid")
 
-# What Windows reports: "workarea L T W H", "foreground ..." and a "window HANDLE PID PROGRAM EXSTYLE VISIBLE L T W H
-# CLASS TITLE" line for each top-level window (windows_list.cpp).
+# What Windows reports, in device pixels: "dpi N", "workarea L T W H" (SPI_GETWORKAREA), "monitor PRIMARY L T W H
+# WORK_L WORK_T WORK_W WORK_H" for each monitor (GetMonitorInfo's rcMonitor and rcWork), "foreground ..." and a
+# "window HANDLE PID PROGRAM EXSTYLE VISIBLE L T W H CLASS TITLE" line for each top-level window (windows_list.cpp).
 listed() { wine "$lister" 2>>"$work/lister.log" | tr -d '\r'; }
 # lookout.exe's visible windows whose fields match an awk condition, e.g. '$9 == 200'.
 shown() { listed | awk '$1 == "window" && $4 == "lookout.exe" && $6 == 1 && ('"$1"')' | grep .; }
-taskbar() { listed | awk '$1 == "window" && $11 == "Shell_TrayWnd" && $6 == 1 {print $7, $8, $9, $10}' | grep .; }
-wait_for 60 taskbar || fail "Wine's shell drew no taskbar: $(listed; tail -n 5 "$work/lookout.log")"
-above_taskbar() { # sets the taskbar's (t...) and the work area's (a...) place and size
-    read -r tx ty tw th < <(taskbar)
-    read -r ax ay aw ah < <(listed | awk '$1 == "workarea" {print $2, $3, $4, $5}')
-    [ "$tx $ty $tw $((ty + th))" = "0 $((ay + ah)) $width $height" ] && [ "$ax $ay $aw" = "0 0 $width" ]
+# The same from one listing, $seen, that look takes: what is read together agrees, and each listing starts a program.
+look() { seen=$(listed); }
+seen_taskbar() { awk '$1 == "window" && $11 == "Shell_TrayWnd" && $6 == 1 {print $7, $8, $9, $10}' <<<"$seen" | grep .; }
+seen_primary_work() { awk '$1 == "monitor" && $2 == 1 {print $7, $8, $9, $10}' <<<"$seen" | grep .; }
+seen_work_area() { awk '$1 == "workarea" {print $2, $3, $4, $5}' <<<"$seen"; }
+# Wine's shell has drawn its taskbar and lookout.exe has made its tray icon's window.
+shell_up() { look && seen_taskbar && grep -q ' lookout\.exe .* "QTrayIconMessageWindow"$' <<<"$seen"; }
+# Sets the taskbar's (t...) and the work area's (a...: the primary monitor's rcWork) place and size; true once the
+# work area is the screen above the taskbar, or where Wine 10's taskbar leaves the work area the whole screen (and
+# a work area set with SPI_SETWORKAREA holds only in the process that set it), that.
+work_area_settled() {
+    look && read -r tx ty tw th < <(seen_taskbar) && read -r ax ay aw ah < <(seen_primary_work) || return
+    { [ "$tx $ty $tw $((ty + th))" = "0 $((ay + ah)) $width $height" ] && [ "$ax $ay $aw" = "0 0 $width" ]; } ||
+        { [ "$wine_major" -ge 10 ] && [ "$ax $ay $aw $ah" = "0 0 $width $height" ] && [ "$tx $tw $((ty + th))" = "0 $width $height" ]; }
 }
-# Wine 10's taskbar leaves the work area the whole screen (and a work area set with SPI_SETWORKAREA holds only
-# in the process that set it): there the bubble's place is checked against that, and covers the taskbar's end.
-where="the corner of the work area Windows reports above the taskbar"
-if ! wait_for 10 above_taskbar; then
-    [ "$ax $ay $aw $ah" = "0 0 $width $height" ] && [ "$tx $tw $((ty + th))" = "0 $width $height" ] && [[ $(wine --version) == wine-1[0-9]* ]] ||
-        fail "the work area $ax,$ay ${aw}x$ah is not the screen above the taskbar at $tx,$ty ${tw}x$th"
-    where="the corner of the work area Windows reports, the whole screen under $(wine --version)"
-fi
+log=$work/lookout.log
+desktop_checked() { # DPI: Wine's shell at DPI, its taskbar drawn, Lookout's icon made; sets t..., a... and where
+    wait_for 60 shell_up || fail "Wine's shell drew no taskbar, or lookout.exe made no tray icon: $seen $(tail -n 5 "$log")"
+    wait_for 10 work_area_settled || fail "the work area $ax,$ay ${aw}x$ah is not the screen above the taskbar at $tx,$ty ${tw}x$th"
+    where="the corner of the work area Windows reports above the taskbar"
+    [ "$ay + $ah" != "0 + $height" ] || where="the corner of the work area Windows reports, the whole screen under $(wine --version)"
+    [ "$(awk '$1 == "dpi" {print $2}' <<<"$seen")" = "$1" ] || fail "Windows reports $(grep '^dpi' <<<"$seen"), not dpi $1"
+    # One monitor: its work area is the desktop's.
+    [ "$(seen_work_area)" = "$ax $ay $aw $ah" ] ||
+        fail "SPI_GETWORKAREA and the primary monitor's rcWork differ: $(grep -e '^workarea' -e '^monitor' <<<"$seen")"
+}
+desktop_checked 96
 
 # The notification area is the taskbar's right end; the icon is the only strong colour there (a taskbar button's
 # highlight is further left).
@@ -118,3 +136,79 @@ autorun_wanted="\"$(printf '%s' "Z:$app/lookout.exe" | tr / '\\')\""
 # The C runtime holds a redirected standard output until the program ends: the traces are whole after Quit.
 sound_autorun_quit '\r\n' "$work/lookout.log" "$work/traces.out"
 pass "the menu opened over the bubble ($artefacts/windows-shell.png); About opened \"Lookout 1.2\", Autorun registered the quoted path and took it back, Quit saved sound off with CR LF and ended with status 0; the traces came byte for byte"
+
+# At 125 and 150 % (Wine's LogPixels 120 and 144, read as its desktop starts: each run a desktop of its own in the
+# same prefix), behind a topmost full-screen window in the foreground, as a game: a notice opens the bubble of
+# 200x150 times the scale as Qt rounds it, its right and bottom edges on the primary monitor's work area (rcWork,
+# in device pixels; Qt's available geometry is that, scaled) to the pixel, over the full-screen window, which keeps
+# the foreground, the activation and the keyboard.
+front_state() { wine "$lister" --front-state 2>>"$work/lister.log" | tr -d '\r'; } # "front FOREGROUND ACTIVE FOCUSED MINIMISED LOSSES"
+seen_bubble() { awk '$1 == "window" && $4 == "lookout.exe" && $6 == 1 {print $7, $8, $9, $10}' <<<"$seen"; } # every visible window of lookout.exe
+bubble_is() { look && [ "$(seen_bubble)" = "$1" ]; } # X Y WIDTH HEIGHT
+# The first visible one, from the top, of the bubble and the full-screen window.
+seen_in_front() { awk '$1 == "window" && $6 == 1 && ($4 == "lookout.exe" || $11 == "LookoutTestFullScreen") {print $4; exit}' <<<"$seen"; }
+magenta_pixels() { convert "$1" -fill black +opaque '#ff00ff' -fill white -opaque '#ff00ff' -format '%[fx:mean*w*h]' info:; }
+# Wine's desktop and what runs in it end, the registry is saved: the next program starts a desktop anew.
+wine_ended() { wineserver -k && wineserver -w; }
+scaled() { # DPI WIDTH HEIGHT PERCENT: the bubble's size in device pixels at DPI
+    local log=$work/lookout-$1.log want before picture=$artefacts/windows-shell-$4.png corner
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >>"$work/wineboot.log" 2>&1 ||
+        fail "LogPixels $1 was not set: $(tail -n 5 "$work/wineboot.log")"
+    wine_ended
+    kill -STOP "$lobby_pid"
+    (cd "$work" && exec wine "$app/lookout.exe") >"$work/traces-$1.out" 2>"$log" &
+    pids+=($!)
+    desktop_checked "$1"
+    (exec wine "$lister" --front 2>>"$work/lister.log") &
+    pids+=($!)
+    wait_for 20 eval '[[ $(front_state) == "front 1 1 1 0 "* ]]' ||
+        fail "the full-screen window did not take the foreground: $(front_state; listed | grep '^foreground')"
+    before=$(front_state)
+    kill -CONT "$lobby_pid"
+    want="$((ax + aw - $2)) $((ay + ah - $3)) $2 $3"
+    wait_for 30 bubble_is "$want" || fail "at dpi $1 a notice opened the bubble at \"$(seen_bubble)\", not $want: its right and bottom edges the work area's $ax,$ay ${aw}x$ah"
+    [ "$(seen_in_front)" = lookout.exe ] || fail "the bubble opened behind the full-screen window: $seen"
+    [ "$(front_state)" = "$before" ] || fail "the notice took the full-screen window's foreground: $before, then $(front_state)"
+    # The picture once the full-screen window has gone from the corner: the bubble, the taskbar's end and its icons.
+    wine "$lister" --front-close || fail "the full-screen window did not close: $(listed | grep LookoutTestFullScreen)"
+    corner="$(($2 + 300))x$(($3 + 80))+$((width - $2 - 300))+$((height - $3 - 80))"
+    wait_for 10 eval 'import -window root -crop "$corner" +repage "$picture" && [ "$(magenta_pixels "$picture")" = 0 ]' ||
+        fail "the full-screen window stayed on the screen: $picture"
+    pass "at $4 % (LogPixels $1) a notice opened the bubble at ${want% * *} ${2}x$3, its right and bottom edges on the primary monitor's rcWork $ax,$ay ${aw}x$ah, $where; over a topmost full-screen window that kept the foreground, the activation and the keyboard ($before) ($picture)"
+}
+scaled 120 250 188 125
+scaled 144 300 225 150
+
+# Two monitors, the primary on the left and a panel's 30 pixels across the bottom of both: Wine's desktop (its shell)
+# is one monitor of its own size whatever X has, so this is Wine's X11 driver without it. Wine 8 reads the monitors
+# from Xinerama (which the X server answers from its RandR monitors; its RandR 1.4 reading sees Xvfb's one output)
+# and takes each one's work area from _NET_WORKAREA. No taskbar there: Wine's small tray window holds the icon.
+two_monitors() { # DPI WIDTH HEIGHT PERCENT: the bubble's size in device pixels at DPI
+    local log=$work/lookout-two.log monitors want picture=$artefacts/windows-two-monitors.png
+    # In one go (each Wine program takes its time to start); what it sets is read back below.
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:%08x\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"=-\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"UseXRandR"="N"\r\n' \
+        "$1" >"$work/two-monitors.reg"
+    wine regedit /S "$work/two-monitors.reg" >>"$work/wineboot.log" 2>&1 && wine_ended ||
+        fail "the registry was not set for two monitors: $(tail -n 5 "$work/wineboot.log")"
+    kill "$x_pid" && wait_for 10 gone "$x_pid" || fail "Xvfb did not end"
+    start_x $((2 * width)) $height
+    xrandr --setmonitor '*left' "$width/340x$height/210+0+0" screen >/dev/null &&
+        xrandr --setmonitor right "$width/340x$height/210+$width+0" none >/dev/null &&
+        xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $((2 * width)), $((height - 30))" ||
+        fail "Xvfb took no second monitor: $(xrandr --listmonitors)"
+    (cd "$work" && exec wine "$app/lookout.exe") >"$work/traces-two.out" 2>"$log" &
+    pids+=($!)
+    monitors="monitor 1 0 0 $width $height 0 0 $width $((height - 30)),monitor 0 $width 0 $width $height $width 0 $width $((height - 30))"
+    if ! wait_for 10 eval 'look && [ "$(grep "^monitor" <<<"$seen" | paste -sd ,)" = "$monitors" ]'; then
+        [ "$wine_major" -ne 8 ] || fail "Wine reports $(grep '^monitor' <<<"$seen" | paste -sd ,), not $monitors"
+        echo "note: $(wine --version) reports $(grep '^monitor' <<<"$seen" | paste -sd ,) for two monitors: the bubble's place there is not checked"
+        return
+    fi
+    [ "$(awk '$1 == "dpi" {print $2}' <<<"$seen")" = "$1" ] || fail "Windows reports $(grep '^dpi' <<<"$seen"), not dpi $1"
+    want="$((width - $2)) $((height - 30 - $3)) $2 $3"
+    wait_for 30 bubble_is "$want" ||
+        fail "on two monitors a notice opened the bubble at \"$(seen_bubble)\", not $want, the primary's work area's corner: $(grep '^monitor' <<<"$seen")"
+    import -window root "$picture"
+    pass "two monitors side by side at $4 %: the bubble at ${want% * *} ${2}x$3, in the corner of the primary's work area ($monitors), not the second's ($picture)"
+}
+two_monitors 144 300 225 150
