@@ -154,22 +154,24 @@ std::optional<QRect> primaryWorkArea()
 
     placement::Screens screens;
     screens.root = QSize(rootGeometry->width, rootGeometry->height);
-    // Qt's primary screen keeps its device pixels' top left corner.
+    // The monitor RandR calls primary, as Qt does; where none is, the one at
+    // the corner of Qt's primary screen, which keeps its device pixels' top
+    // left corner. Not the corner first: Qt 6.8 keeps the old size of a
+    // monitor that changed under the same name, and may keep its place.
     const QPoint corner = primary->geometry().topLeft();
     screens.monitorCount = monitors->nMonitors;
-    std::optional<QRect> flagged;
+    std::optional<QRect> flagged, atCorner;
     for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
          xcb_randr_monitor_info_next(&it)) {
         const QRect monitor(it.data->x, it.data->y, it.data->width, it.data->height);
-        if (monitor.topLeft() == corner && !screens.monitor.isValid())
-            screens.monitor = monitor;
-        if (it.data->primary)
+        if (it.data->primary && !flagged)
             flagged = monitor;
+        if (monitor.topLeft() == corner && !atCorner)
+            atCorner = monitor;
     }
-    if (!screens.monitor.isValid() && flagged)
-        screens.monitor = *flagged;
-    if (!screens.monitor.isValid())
+    if (!flagged && !atCorner)
         return std::nullopt;
+    screens.monitor = flagged ? *flagged : *atCorner;
 
     const QList<quint32> desktop
         = values(c, ask(c, root, atom(c, "_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL, 1));

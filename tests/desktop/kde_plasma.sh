@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # usage: kde_plasma.sh BUILD_DIR ARTEFACT_DIR x11|wayland: Lookout in KDE Plasma's own shell (plasmashell, its panel
 # and system tray). x11: Plasma 6 under KWin (kwin_x11), or Plasma 5 under openbox where Plasma's daemon is kded5.
-# wayland: Plasma 6 under kwin_wayland, Lookout through KWin's XWayland (its default on Wayland), then natively. KWin
-# draws its output into a window on Xvfb (its X11 backend), where the pictures are taken and real clicks and keys sent:
-# its virtual backend, without a GPU, offers no screenshot interface on the bus.
+# wayland: Plasma 6 under kwin_wayland with two outputs side by side, Lookout through KWin's XWayland (its default on
+# Wayland), then natively. KWin draws each output into a window of its own on Xvfb (its X11 backend), where the
+# pictures are taken and real clicks and keys sent: its virtual backend, without a GPU, offers no screenshot interface
+# on the bus. Both: Lookout started again after the shell, with several monitors; on x11 monitors are then set and
+# taken away while it runs, with xrandr on Xvfb.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 session=$3
-need plasmashell Xvfb xdotool xwininfo xprop import convert compare dbus-daemon gdbus
+need plasmashell Xvfb xdotool xwininfo xprop xrandr import convert compare dbus-daemon gdbus
 if command -v kded6 >/dev/null; then
     plasma=6 kded=kded6
 elif command -v kded5 >/dev/null; then
@@ -28,8 +30,10 @@ activity_manager=$(ls /usr/lib/*/libexec/kactivitymanagerd 2>/dev/null | head -n
 [ -n "$activity_manager" ] || skip "kactivitymanagerd is not installed (scripts/install-deps.sh tests installs it)"
 [ -d /usr/share/plasma/shells/org.kde.plasma.desktop ] || skip "no Plasma desktop shell, its panel and tray (plasma-desktop; scripts/install-deps.sh tests installs it)"
 name=kde-plasma$([ $plasma = 5 ] || echo "6-$session") # of the pictures
-width=1280 height=800
-start_x $width $height # the screen: Plasma's on X11, KWin's window showing its output on Wayland
+width=1280 height=800 # of the primary monitor; on Wayland of each of KWin's outputs, the primary at the top left
+outputs=$([ "$session" = wayland ] && echo 2 || echo 1)
+screen_width=$((width * outputs)) # of the X screen, all monitors side by side
+start_x $screen_width $height # the screen: Plasma's on X11, KWin's windows showing its outputs on Wayland
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_SESSION_TYPE XDG_SESSION_DESKTOP DESKTOP_SESSION GNOME_DESKTOP_SESSION_ID
 # A Plasma session's environment, drawn in software, with a home and XDG folders of its own.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" \
@@ -43,6 +47,16 @@ printf '[KDE]\nAnimationDurationFactor=0\n' >"$XDG_CONFIG_HOME/kdeglobals"
 # A bus that starts nothing: on one that does, kglobalaccel5 and others would outlive the test.
 start_bus
 on_bus() { gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true; }
+# monitors: "NAME X Y WIDTH HEIGHT" of each RandR monitor of the session's X server; primary_monitor: "X Y WIDTH
+# HEIGHT" of the one flagged primary, else of the only one (Xvfb's own monitor, its whole screen, is flagged none).
+monitors() {
+    in_session xrandr --listmonitors |
+        awk 'NR > 1 { name = $2; sub(/^[+*]*/, "", name); split($3, g, /[\/x+]/); print name, g[5], g[6], g[1], g[3] }'
+}
+primary_monitor() {
+    in_session xrandr --listmonitors | awk 'NR > 1 { split($3, g, /[\/x+]/); m = g[5] " " g[6] " " g[1] " " g[3]; n++
+        if ($2 ~ /^[+]*[*]/) p = m; else one = m } END { if (p == "" && n == 1) p = one; if (p == "") exit 1; print p }'
+}
 plasma_env=() # what Plasma's programs add to the session's environment
 in_background() { env "${session_env[@]}" "${plasma_env[@]}" "${@:2}" >>"$1" 2>&1 & pids+=($!); } # LOG COMMAND...: a program of the session
 if [ "$session" = wayland ]; then
@@ -54,15 +68,27 @@ EOF
     chmod +x "$work/xwayland.sh"
     # js.debug: what KWin's scripts print reaches its log, where kwin_windows reads it.
     in_background "$work/wm.log" QT_LOGGING_RULES=js.debug=true kwin_wayland --x11-display "$DISPLAY" --width $width \
-        --height $height --xwayland --socket lookout-wayland --no-lockscreen "$work/xwayland.sh"
+        --height $height --output-count $outputs --xwayland --socket lookout-wayland --no-lockscreen "$work/xwayland.sh"
     wait_for 30 test -s "$work/xwayland" || fail "kwin_wayland started no XWayland: $(tail "$work/wm.log")"
     { read -r xwayland && read -r xauthority; } <"$work/xwayland"
     session_env=(WAYLAND_DISPLAY=lookout-wayland XDG_SESSION_TYPE=wayland DISPLAY="$xwayland" XAUTHORITY="$xauthority")
     wait_for 20 on_bus org.kde.KWin || fail "kwin_wayland is not on the bus: $(tail "$work/wm.log")"
     wait_for 20 in_session xwininfo -root || fail "KWin's XWayland does not answer on $xwayland: $(tail "$work/wm.log")"
-    # Keys reach KWin's window only with the focus: the screen has no window manager to give it.
-    xdotool windowfocus --sync "$(xwininfo -root -children | awk '/"KDE Wayland Compositor/ { print $1 }')" ||
-        fail "no window of KWin's on the screen: $(xwininfo -root -children)"
+    wait_for 10 eval '[ "$(monitors | wc -l)" = $outputs ]' || fail "XWayland's monitors: $(monitors)"
+    # KWin opens the window of each output (X11-0, X11-1, made in that order) at the screen's top left corner: each
+    # is moved to where its output lies, so that the screen shows KWin's space as it is, and clicks land where aimed.
+    hosts=($(xwininfo -root -children | awk '/"KDE Wayland Compositor/ { print $1 }' |
+        while read -r w; do echo "$((w)) $w"; done | sort -n | cut -d' ' -f2))
+    [ ${#hosts[@]} = $outputs ] || fail "not a window for each of KWin's $outputs outputs on the screen: $(xwininfo -root -children)"
+    for i in "${!hosts[@]}"; do
+        read -r _ x y _ < <(monitors | grep "^X11-$i ") || fail "XWayland has no monitor X11-$i: $(monitors)"
+        xdotool windowmove --sync "${hosts[i]}" "$x" "$y"
+    done
+    # The primary output, as X clients read it, is the test's screen: the pictures and clicks are aimed at it.
+    [ "$(primary_monitor)" = "0 0 $width $height" ] ||
+        fail "XWayland's primary monitor is not KWin's first output, ${width}x$height at the top left: $(in_session xrandr --listmonitors)"
+    # Keys reach KWin's windows only with the focus: the screen has no window manager to give it.
+    xdotool windowfocus --sync "${hosts[0]}" || fail "no window of KWin's on the screen: $(xwininfo -root -children)"
     plasma_env=(QT_QPA_PLATFORM=wayland) # Lookout makes its own choice
 else
     in_background "$work/wm.log" $wm # it turns the panel's struts into the work area
@@ -102,38 +128,56 @@ kwin_windows() {
     gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.unloadScript "listing-$n" >/dev/null
     sed -n "/js: listing $n\$/,/js: listed $n\$/s/^js: window //p" "$work/wm.log"
 }
-# panel_window: "Y HEIGHT" of plasmashell's window across the bottom of the screen. awk reads all of xwininfo's tree:
-# leaving early ends xwininfo with SIGPIPE, which pipefail takes for a failure once Plasma's tree outgrows a pipe's buffer.
+# Where the test looks: the primary monitor (X Y WIDTH HEIGHT), and the strip of the screen's bottom edge whose panel
+# it waits for (X WIDTH BOTTOM): Plasma puts its panel across the bottom of the screen it takes for the primary.
+primary=(0 0 $width $height) panel_at=(0 $width $height)
+# panel_window: "Y HEIGHT" of plasmashell's window across the bottom of panel_at's strip. awk reads all of xwininfo's
+# tree: leaving early ends xwininfo with SIGPIPE, which pipefail takes for a failure once Plasma's tree outgrows a
+# pipe's buffer.
 panel_window() {
     if [ "$session" = wayland ]; then
-        kwin_windows | awk -v w=$width -v h=$height '$1 == "plasmashell" && $2 == "dock" && $5 == w && $4 + $6 == h && !found++ { print $4, $6 }'
+        kwin_windows | awk -v x=${panel_at[0]} -v w=${panel_at[1]} -v b=${panel_at[2]} \
+            '$1 == "plasmashell" && $2 == "dock" && $3 == x && $5 == w && $4 + $6 == b && !found++ { print $4, $6 }'
     else
-        xwininfo -root -tree | awk -v w=$width -v h=$height '/\("plasmashell" "plasmashell"\)/ {
-            split($(NF - 1), size, /[x+]/); split($NF, at, "+"); if (size[1] == w && size[2] < h && at[3] + size[2] == h && !found++) print at[3], size[2] }'
+        xwininfo -root -tree | awk -v x=${panel_at[0]} -v w=${panel_at[1]} -v b=${panel_at[2]} '/\("plasmashell" "plasmashell"\)/ {
+            split($(NF - 1), size, /[x+]/); split($NF, at, "+")
+            if (at[2] == x && size[1] == w && size[2] < b && at[3] + size[2] == b && !found++) print at[3], size[2] }'
     fi
 }
-# panel_up: plasmashell's panel across the bottom, left out of the work area; sets panel, its height, and panel_top,
-# where it is drawn: Plasma 6's panel floats, its window taller by a margin above and below. The height is the shell's
-# own word, asked through its scripting interface: Plasma 6 first reserves 30 pixels, for a few seconds.
+reserved() { in_session xprop -root _NET_WORKAREA | grep -qE "= 0, 0, $screen_width, $1(,|$)"; } # HEIGHT: the work area a panel leaves
+# panel_up: plasmashell's panel across the bottom of panel_at's strip, left out of the work area; sets panel, its
+# height, and panel_top, where it is drawn: Plasma 6's panel floats, its window taller by a margin above and below.
+# The height is the shell's own word, asked through its scripting interface: Plasma 6 first reserves 30 pixels, for
+# a few seconds.
 panel_up() {
     local y h thickness
     read -r y h < <(panel_window) || return
     thickness=$(gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m org.kde.PlasmaShell.evaluateScript \
         "print(panels().filter(p => p.location == 'bottom').map(p => p.height))" | grep -o '[0-9]\+') || return
-    [ "$thickness" -le "$h" ] && work_area $((height - thickness)) && panel=$thickness panel_top=$((y + (h - thickness) / 2))
+    [ "$thickness" -le "$h" ] && reserved $((panel_at[2] - thickness)) && panel=$thickness panel_top=$((y + (h - thickness) / 2))
+}
+panels_seen() { # for a failure: the shell's panels and screens, the docks, the work area
+    gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m org.kde.PlasmaShell.evaluateScript \
+        "print(panels().map(p => p.location + ' ' + p.height + ' on screen ' + p.screen).join('; ') + '; screens: ' + [...Array(screenCount).keys()].map(i => JSON.stringify(screenGeometry(i))).join(' '))"
+    if [ "$session" = wayland ]; then
+        kwin_windows | grep '^plasmashell dock'
+    else
+        xwininfo -root -tree | grep -F '("plasmashell" "plasmashell")' | grep -v '+-[0-9]*+-[0-9]*$'
+    fi
+    in_session xprop -root _NET_WORKAREA
 }
 start_shell() { # sets shell_started, the moment it started, panel and panel_top
     shell_started=$EPOCHREALTIME
     in_background "$work/plasmashell.log" plasmashell
     shell_pid=${pids[-1]}
-    wait_for 60 panel_up || fail "no panel of plasmashell's out of the work area: $(in_session xprop -root _NET_WORKAREA) $(tail "$work/plasmashell.log")"
+    wait_for 60 panel_up || fail "no panel of plasmashell's across ${panel_at[*]} (x, width, bottom) out of the work area: $(panels_seen) $(tail "$work/plasmashell.log")"
     # kded's watcher says a host is registered whether or not one is: the host's own name tells.
     wait_for 30 on_bus "org.kde.StatusNotifierHost-$shell_pid" || fail "plasmashell registered no StatusNotifierHost: $(tail "$work/plasmashell.log")"
 }
 stop_shell() {
     kill "$shell_pid" || fail "plasmashell died: $(tail "$work/plasmashell.log")"
     wait_for 20 gone "$shell_pid" || fail "plasmashell did not end on SIGTERM"
-    wait_for 20 work_area $height || fail "the work area kept the panel's strip: $(in_session xprop -root _NET_WORKAREA)"
+    wait_for 20 reserved $height || fail "the work area kept the panel's strip: $(in_session xprop -root _NET_WORKAREA)"
 }
 since_shell_started() { echo "$EPOCHREALTIME $shell_started" | awk '{printf "%.1f s", $1 - $2}'; }
 # The tray: the panel's right half, left of the clock and the show-desktop button. Lookout's icon is its only colour,
@@ -189,7 +233,14 @@ check_row() {
     echo $(((y + h / 2 - top) * 100 / span))
 }
 sound_checked() { local row; row=$(check_row); [ "$row" != none ] && [ "${row:-0}" -ge 38 ] && [ "$row" -le 58 ]; } # the third of five rows
-above_panel() { bubble_at $((width - 200)) $((height - panel - 150)); }
+# corner: "X Y" of the bubble at the primary monitor's bottom right corner, above the panel's strip where that lies on it.
+corner() {
+    local right=$((primary[0] + primary[2])) bottom=$((primary[1] + primary[3]))
+    [ ${panel_at[0]} -ge $right ] || [ $((panel_at[0] + panel_at[1])) -le ${primary[0]} ] || [ ${panel_at[2]} -le ${primary[1]} ] ||
+        [ $((panel_at[2] - panel)) -ge $bottom ] || bottom=$((panel_at[2] - panel))
+    echo $((right - 200)) $((bottom - 150))
+}
+above_panel() { bubble_at $(corner); }
 
 reports 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 2; Sam\t[AB]Kira\n'
 start_lobby "$work/lobby.log"
@@ -213,7 +264,7 @@ wait_for 20 icon_changed "$work/icon-normal.png" || fail "the tray still draws t
 cp "$work/tray.png" "$artefacts/$name-tray-notice.png"
 bubble_closed || fail "with auto show off the report opened the bubble"
 toggles "click_icon 1" "above_panel && icon_shows $work/icon-normal.png" bubble_closed
-pass "item $item (Id lookout, Active, tooltip \"Lookout 1.2\") drawn in the tray of plasmashell started after it ($drawn_after); the report changed the icon, clicks toggle the bubble at the corner of the work area Plasma's panel leaves, and put the normal icon back"
+pass "item $item (Id lookout, Active, tooltip \"Lookout 1.2\") drawn in the tray of plasmashell started after it ($drawn_after); the report changed the icon, clicks toggle the bubble at the corner of the work area Plasma's panel leaves$([ $outputs = 1 ] || echo " of the primary of $outputs outputs, at $(corner | tr ' ' ,)"), and put the normal icon back"
 
 stop_shell # a shell that crashes is started again; the icon must come back by itself
 start_shell
@@ -255,6 +306,49 @@ cmp "$app/config.cfg" "$work/config.wanted" || fail "config.cfg after Quit: $(ca
 wait_for 10 eval '! item_registered lookout' || fail "the item stayed with the watcher after Quit"
 wait_for 10 eval '! icon_drawn' || fail "the tray still draws the icon after Quit"
 pass "Quit in Plasma's menu saved sound off, and the icon left the tray"
+
+# Lookout started again after the shell, on a layout of several monitors already settled, with auto show: the report
+# opens its bubble at once, at the primary's corner above the panel. Qt's own work area would be the whole monitor
+# there (Qt takes in the window manager's work area only where it changed after Lookout started).
+printf 'AUTO_SHOW = TRUE\nSHOW_TIME = -1\n' >"$app/config.cfg"
+started_again() { # LOG
+    start_lookout "$1"
+    wait_for 20 above_panel || fail "Lookout started after the shell opened no bubble at the primary's corner ($(corner)), above the panel: $(bubble_where) $(tail -n 5 "$1")"
+}
+if [ "$session" = wayland ]; then
+    started_again "$work/lookout-again.log"
+    pass "Lookout started after the shell, with two outputs: the report opened the bubble at the primary's corner, above the panel, at $(corner | tr ' ' ,)"
+else
+    # Then monitors set and taken away while it runs, its bubble open: Xvfb's RandR monitors as xrandr makes them
+    # (one command a layout, the primary starred). The bubble follows to each new primary's bottom right corner,
+    # above the panel's strip where that lies on the primary: Plasma 6's shell follows the monitors and puts its
+    # panel on the primary; Plasma 5's (Qt 5) still sees one screen, its panel across the whole bottom. Each layout
+    # moves the corner. The primary moved between monitors of one height: Plasma 6 moves its panel after Qt told of
+    # the monitors, and the work area stays the same. Then a shorter primary: its panel's strut, measured from the
+    # screen's bottom edge, is larger than the panel. It has a name of its own: a monitor whose name Qt (6.8) knows
+    # is the screen it had, and Qt never tells its new size (plasmashell's panel then stayed at the old one's foot).
+    half=640/169x800/211
+    layouts=("--setmonitor *L $half+0+0 none --setmonitor R $half+640+0 screen"
+        "--delmonitor L --delmonitor R --setmonitor L $half+0+0 none --setmonitor *R $half+640+0 screen"
+        "--delmonitor L --delmonitor R --setmonitor *S 640/169x600/159+0+0 none --setmonitor R $half+640+0 screen"
+        "--delmonitor S --delmonitor R")
+    followed=()
+    for layout in "${layouts[@]}"; do
+        read -ra args <<<"$layout" # no glob: the star stays
+        in_session xrandr "${args[@]}" || fail "xrandr $layout"
+        read -ra primary < <(primary_monitor) || fail "after xrandr $layout no primary monitor: $(in_session xrandr --listmonitors)"
+        if [ $plasma = 6 ]; then panel_at=(${primary[0]} ${primary[2]} $((primary[1] + primary[3]))); fi
+        wait_for 30 panel_up || fail "after xrandr $layout Plasma's panel is not across ${panel_at[*]} (x, width, bottom): $(panels_seen)"
+        [ ${#followed[@]} -gt 0 ] || started_again "$work/lookout-again.log"
+        wait_for 10 above_panel || fail "after xrandr $layout (the primary ${primary[*]}, the panel ${panel_at[*]} less $panel) the bubble is at $(bubble_where)"
+        followed+=("${primary[2]}x${primary[3]}+${primary[0]}+${primary[1]}: $(corner | tr ' ' ,)")
+    done
+    pass "Lookout started after the shell on two monitors, then monitors set and taken away with its bubble open: the bubble at each primary's corner (the primary: the bubble at) $(IFS=';'; echo "${followed[*]}" | sed 's/;/; /g'), above Plasma $plasma's panel where it lay"
+fi
+stop "$lookout_pid" Lookout "$work/lookout-again.log"
+wait_for 10 eval '! item_registered lookout' || fail "the item stayed with the watcher after SIGTERM"
+wait_for 10 eval '! icon_drawn' || fail "the tray still draws the icon after SIGTERM"
+printf 'AUTO_SHOW = FALSE\nSHOW_TIME = -1\n' >"$app/config.cfg"
 
 if [ "$session" = wayland ]; then
     # Natively a window cannot place itself: the bubble is a window like any other, which KWin frames and places.
