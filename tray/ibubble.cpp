@@ -35,23 +35,25 @@ iBubble::iBubble(QObject *)
     for (QScreen *screen : QGuiApplication::screens())
         followScreen(screen);
     connect(qGuiApp, &QGuiApplication::screenAdded, this, &iBubble::followScreen);
-    connect(qGuiApp, &QGuiApplication::screenRemoved, this, &iBubble::replace, Qt::QueuedConnection);
-    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &iBubble::replace, Qt::QueuedConnection);
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, &iBubble::placeIfShown, Qt::QueuedConnection);
+    connect(
+        qGuiApp, &QGuiApplication::primaryScreenChanged, this, &iBubble::placeIfShown, Qt::QueuedConnection);
     // And when a panel moves, comes or goes.
-    workAreaWatch = screenfacts::watchWorkArea([this] { QTimer::singleShot(0, this, &iBubble::replace); });
+    workAreaWatch
+        = screenfacts::watchWorkArea([this] { QTimer::singleShot(0, this, &iBubble::placeIfShown); });
 }
 
 iBubble::~iBubble() = default;
 
 void iBubble::followScreen(QScreen *screen)
 {
-    connect(screen, &QScreen::geometryChanged, this, &iBubble::replace, Qt::QueuedConnection);
-    connect(screen, &QScreen::availableGeometryChanged, this, &iBubble::replace, Qt::QueuedConnection);
-    connect(screen, &QScreen::logicalDotsPerInchChanged, this, &iBubble::replace, Qt::QueuedConnection);
-    replace();
+    connect(screen, &QScreen::geometryChanged, this, &iBubble::placeIfShown, Qt::QueuedConnection);
+    connect(screen, &QScreen::availableGeometryChanged, this, &iBubble::placeIfShown, Qt::QueuedConnection);
+    connect(screen, &QScreen::logicalDotsPerInchChanged, this, &iBubble::placeIfShown, Qt::QueuedConnection);
+    placeIfShown();
 }
 
-void iBubble::replace()
+void iBubble::placeIfShown()
 {
     if (isVisible())
         place();

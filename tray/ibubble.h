@@ -7,7 +7,6 @@
 #include <optional>
 
 class QAbstractNativeEventFilter;
-
 class QScreen;
 
 // The small window in the bottom right-hand corner of the screen's work area
@@ -35,7 +34,7 @@ public slots:
 private:
     // Where it went in device pixels, where the platform lets it be placed so.
     std::optional<QPoint> place();
-    void replace();
+    void placeIfShown();
     void followScreen(QScreen *screen);
 
     std::unique_ptr<QAbstractNativeEventFilter> workAreaWatch;
