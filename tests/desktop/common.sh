@@ -209,3 +209,26 @@ coloured_box() {
     convert "$1" -colorspace HSL -channel G -separate +channel -threshold 40% -trim \
         -format '%w %h %X %Y' info: 2>/dev/null | awk '{ if ($1 > 1 || $2 > 1) print $3 + 0, $4 + 0, $1, $2 }'
 }
+
+# start_game GEOMETRY: a game in front, as players have one: a focused full-screen window (xev's, which logs the keys
+# it gets, in $work/game.log) of the session's window manager; sets game.
+start_game() {
+    xev -geometry "$1" -name game >"$work/game.log" 2>&1 &
+    pids+=($!)
+    wait_for 10 eval '[ -n "$(game_window)" ]' || fail "no game window: $(tail -n 3 "$work/game.log")"
+    game=$(game_window)
+    wmctrl -i -r "$game" -b add,fullscreen
+    xdotool windowactivate --sync "$game"
+    wait_for 10 game_in_front || fail "the game is not full-screen and focused: $(xprop -id "$game" _NET_WM_STATE)"
+}
+game_window() { xwininfo -root -tree | awk '/"game": \(/ && !n++ { print $1 }'; } # all read: no SIGPIPE
+game_in_front() {
+    xprop -id "$game" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN &&
+        [ "$(printf '0x%x' "$(xdotool getwindowfocus)")" = "$game" ] && xprop -root _NET_ACTIVE_WINDOW | grep -q "${game#0x}\$"
+}
+# game_kept_its_place: after a notice the game still has the focus, the active window, its full-screen state, its keys.
+game_kept_its_place() {
+    game_in_front || fail "the notice took the game's place: focus $(xdotool getwindowfocus), $(xprop -root _NET_ACTIVE_WINDOW), $(xprop -id "$game" _NET_WM_STATE)"
+    xdotool key x
+    wait_for 10 grep -q "KeyPress event" "$work/game.log" || fail "the game no longer gets its keys"
+}

@@ -349,26 +349,12 @@ stop "$lookout_pid" Lookout "$work/lookout-again.log"
 wait_for 10 eval '! item_registered lookout' || fail "the item stayed with the watcher after SIGTERM"
 wait_for 10 eval '! icon_drawn' || fail "the tray still draws the icon after SIGTERM"
 if [ "$session" = x11 ]; then
-    # A game in front, under the session's window manager: a focused full-screen window (xev's, which logs the
-    # keys it gets). Lookout's first notice opens the bubble over it; the game keeps the focus, the active window,
-    # its full-screen state and its keys.
-    xev -geometry ${width}x$height+0+0 -name game >"$work/game.log" 2>&1 &
-    pids+=($!)
-    game_window() { xwininfo -root -tree | awk '/"game": \(/ && !n++ { print $1 }'; } # all read: no SIGPIPE
-    wait_for 10 eval '[ -n "$(game_window)" ]' || fail "no game window: $(tail -n 3 "$work/game.log")"
-    game=$(game_window)
-    wmctrl -i -r "$game" -b add,fullscreen
-    xdotool windowactivate --sync "$game"
-    game_in_front() {
-        xprop -id "$game" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN &&
-            [ "$(printf '0x%x' "$(xdotool getwindowfocus)")" = "$game" ] && xprop -root _NET_ACTIVE_WINDOW | grep -q "${game#0x}\$"
-    }
-    wait_for 10 game_in_front || fail "the game is not full-screen and focused under $wm: $(xprop -id "$game" _NET_WM_STATE)"
+    # A game in front, under the session's window manager: Lookout's first notice opens the bubble over it; the
+    # game keeps the focus, the active window, its full-screen state and its keys.
+    start_game ${width}x$height+0+0
     start_lookout "$work/lookout-game.log"
     wait_for 20 bubble_open || fail "no bubble over the game: $(tail -n 5 "$work/lookout-game.log")"
-    game_in_front || fail "the notice took the game's place under $wm: focus $(xdotool getwindowfocus), $(xprop -root _NET_ACTIVE_WINDOW), $(xprop -id "$game" _NET_WM_STATE)"
-    xdotool key x
-    wait_for 10 grep -q "KeyPress event" "$work/game.log" || fail "the game no longer gets its keys under $wm"
+    game_kept_its_place
     stop "$lookout_pid" Lookout "$work/lookout-game.log"
     pass "under $wm a notice opened the bubble over a full-screen game, which kept the focus, the active window and its keys"
 fi

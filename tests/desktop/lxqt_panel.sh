@@ -198,22 +198,9 @@ scaled() { # FACTOR SIZE [VAR=VALUE]: Lookout's first notice, its bubble of SIZE
 }
 scaled 1.25 250x188 QT_SCALE_FACTOR=1.25
 stop "$lookout_pid" Lookout "$work/lookout-1.25.log"
-xev -geometry 1920x1080+2560+360 -name game >"$work/game.log" 2>&1 &
-pids+=($!)
-game_window() { xwininfo -root -tree | awk '/"game": \(/ && !n++ { print $1 }'; } # all read: no SIGPIPE
-wait_for 10 eval '[ -n "$(game_window)" ]' || fail "no game window: $(tail -n 3 "$work/game.log")"
-game=$(game_window)
-wmctrl -i -r "$game" -b add,fullscreen
-xdotool windowactivate --sync "$game"
-game_in_front() {
-    xprop -id "$game" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN &&
-        [ "$(printf '0x%x' "$(xdotool getwindowfocus)")" = "$game" ] && xprop -root _NET_ACTIVE_WINDOW | grep -q "${game#0x}\$"
-}
-wait_for 10 game_in_front || fail "the game is not full-screen and focused: $(xprop -id "$game" _NET_WM_STATE)"
+start_game 1920x1080+2560+360
 echo 'Xft.dpi: 144' | xrdb -merge
 scaled 1.5 300x225
-game_in_front || fail "the notice took the game's place: focus $(xdotool getwindowfocus), $(xprop -root _NET_ACTIVE_WINDOW), $(xprop -id "$game" _NET_WM_STATE)"
-xdotool key x
-wait_for 10 grep -q "KeyPress event" "$work/game.log" || fail "the game no longer gets its keys"
+game_kept_its_place
 stop "$lookout_pid" Lookout "$work/lookout-1.5.log"
 pass "at 125 and 150 % the bubble is 250x188 and 300x225 exactly at the corner above the panel, at 150 % over a full-screen game that kept the focus and its keys"
