@@ -161,8 +161,8 @@ std::optional<QRect> primaryWorkArea()
     const QPoint corner = primary->geometry().topLeft();
     screens.monitorCount = monitors->nMonitors;
     std::optional<QRect> flagged, atCorner;
-    for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
-         xcb_randr_monitor_info_next(&it)) {
+    auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get());
+    for (; it.rem; xcb_randr_monitor_info_next(&it)) {
         const QRect monitor(it.data->x, it.data->y, it.data->width, it.data->height);
         if (it.data->primary && !flagged)
             flagged = monitor;
