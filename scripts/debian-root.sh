@@ -13,14 +13,15 @@
 #           this checkout's files that differ over it, uncommitted changes
 #           included (the others keep their times, so builds stay current)
 #
-# R is trixie (Debian 13, the default) or bookworm (Debian 12). Each command
-# starts from a fresh clone of this checkout's HEAD: as root in /root/NAME,
-# or with --user as lookout-newcomer (sudo allowed, home of mode 0700) in
-# ~/NAME, with no display, as a newcomer would; NAME is lookout unless told
-# (runs side by side need clones of their own). Needs root or sudo: the
-# root is entered with pivot_root in a mount and PID namespace of its own, with
-# /proc, /sys, /dev and a fresh /run and /tmp; not with chroot, in which the
-# kernel refuses the user namespaces the tests' own networks are made of.
+# R is trixie (Debian 13, the default), forky (Debian testing) or bookworm
+# (Debian 12). Each command starts from a fresh clone of this checkout's HEAD:
+# as root in /root/NAME, or with --user as lookout-newcomer (sudo allowed, home
+# of mode 0700) in ~/NAME, with no display, as a newcomer would; NAME is
+# lookout unless told (runs side by side need clones of their own). Needs root
+# or sudo: the root is entered with pivot_root in a mount and PID namespace of
+# its own, with /proc, /sys, /dev and a fresh /run and /tmp; not with chroot,
+# in which the kernel refuses the user namespaces the tests' own networks are
+# made of.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 [ "$(id -u)" -eq 0 ] || exec sudo -- "$0" "$@"
@@ -48,7 +49,12 @@ make_root() {
     rm -rf "$root.new" && mkdir -p "$cache"
     # No mirror named: mmdebstrap takes Debian's default archive, and for a stable release adds its updates and
     # security archives too.
-    mmdebstrap --mode=root --variant=apt --include=sudo,git,ca-certificates,procps,passwd,mount "$release" "$root.new"
+    # Testing's Release file may be older than its Valid-Until date on a machine whose clock is ahead of the
+    # archive's last signing: the root's own apt is told to take it, the machine's apt is left alone.
+    local options=()
+    [ "$release" != forky ] || options=(--aptopt='Acquire::Check-Valid-Until "false"')
+    mmdebstrap --mode=root --variant=apt "${options[@]}" --include=sudo,git,ca-certificates,procps,passwd,mount \
+        "$release" "$root.new"
     chroot "$root.new" useradd --create-home --shell /bin/bash "$user"
     chmod 700 "$root.new/home/$user"
     echo "$user ALL=(ALL) NOPASSWD: ALL" >"$root.new/etc/sudoers.d/$user"
