@@ -115,6 +115,13 @@ suite)
     # the root has every package.
     every_test="ctest --preset \$preset -LE windows | tee /tmp/ctest.log; [ \${PIPESTATUS[0]} = 0 ] &&
         ! grep -F Skipped /tmp/ctest.log"
+    # A failure names the releases of the Qt, desktops and sound servers it ran with.
+    versions() {
+        echo "debian-root: Debian $release failed with:"
+        in_root "dpkg-query -W -f '  \${Package} \${Version}\n' qt6-base-dev libqt6multimedia6 plasma-workspace kwin-x11 \
+            kwin-wayland lxqt-panel openbox tint2 sway waybar xwayland gnome-shell gnome-shell-extension-appindicator \
+            pulseaudio pipewire 2>/dev/null" || true
+    }
     started=$SECONDS status=0
     echo "=== Debian $release, as root: every Linux test of the ci build"
     as_root "scripts/install-deps.sh tests && preset=ci && cmake --preset ci && nice cmake --build --preset ci && $every_test" ||
@@ -122,6 +129,7 @@ suite)
     echo "=== Debian $release, as $user: every Linux test of the default build"
     as_newcomer "preset=default && cmake --preset default && nice cmake --build --preset default && $every_test" ||
         status=1
+    [ $status = 0 ] || versions
     echo "debian-root: the suite on Debian $release in $((SECONDS - started)) s"
     exit $status
     ;;
