@@ -36,21 +36,18 @@ if [ -n "$display" ]; then
 fi
 
 shots=${LOOKOUT_DEMO_SHOTS:-$root/demo-screenshots}
-# The desktop tests' helpers (an X server of our own, waits, window geometry),
-# given what they take: the build folder, and the folder for pictures.
+# The desktop tests' helpers (an X server of our own, a tray, waits, window
+# geometry), given what they take: the build folder, and the folder for
+# pictures.
 . tests/desktop/common.sh "$build" "$shots"
+. tests/desktop/xembed_tray.sh
 
 width=1024 height=768 panel=24
 start_x $width $height
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 # A session without a runtime folder (a login without logind): one of the demo's own, not Qt's stand-in in /tmp.
 [ -n "${XDG_RUNTIME_DIR:-}" ] || { export XDG_RUNTIME_DIR="$work/runtime" && mkdir -m 700 "$XDG_RUNTIME_DIR"; }
-trayer --edge bottom --align right --widthtype request --height $panel \
-    --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >/dev/null 2>&1 &
-pids+=($!)
-wait_for 20 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' || fail "trayer did not start"
-xprop -root -f _NET_SUPPORTED 32a -set _NET_SUPPORTED "_NET_WORKAREA"
-xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $width, $((height - panel))"
+start_tray "$work/tint2.log"
 # A desktop-like background, so the bubble stands out as it would.
 xsetroot -solid '#3b6ea5'
 
@@ -86,8 +83,7 @@ shoot "$shots/bubble.png" "260x190+$((width - 260))+$((height - 190))"
 shoot "$shots/desktop-with-bubble.png"
 echo "Second report: black stays, green arrived, grey left." >&2
 
-icon=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/{p=1; next} p && /"lookout": \("lookout" "lookout"\)/ && !found++ {print $1}')
-read -r ix iy iw ih < <(window_geometry "$icon")
+read -r ix iy iw ih < <(window_geometry "$(tray_icon)")
 xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 3
 sleep 0.8
 shoot "$shots/menu.png" "300x190+$((width - 300))+$((height - 190))"

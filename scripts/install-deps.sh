@@ -35,8 +35,8 @@ build=(
     qt6-qpa-plugins qt6-wayland libqt6multimedia6 fonts-dejavu-core
 )
 demo=(
-    # an X server, a tray host, a user's hands, window lists and screenshots
-    xvfb xauth trayer xdotool x11-utils x11-xserver-utils imagemagick procps
+    # an X server, a panel with a tray (tint2), a user's hands, window lists and screenshots
+    xvfb xauth tint2 xdotool x11-utils x11-xserver-utils imagemagick procps
 )
 tests=(
     "${demo[@]}"

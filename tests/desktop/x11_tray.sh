@@ -1,20 +1,14 @@
 #!/usr/bin/env bash
-# usage: x11_tray.sh BUILD_DIR ARTEFACT_DIR: Lookout in trayer, an XEmbed tray, as a person uses it.
+# usage: x11_tray.sh BUILD_DIR ARTEFACT_DIR: Lookout in tint2's XEmbed tray, as a person uses it.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-need Xvfb trayer xdotool xwininfo xprop import
+. "$(dirname "$0")/xembed_tray.sh"
+need Xvfb tint2 xdotool xwininfo xprop import
 width=1024 height=768 panel=24
 start_x $width $height
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" XDG_CONFIG_HOME="$work/config"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-trayer_up() { xwininfo -root -tree | grep '"panel": ("panel" "trayer")' >/dev/null; }
-trayer --edge bottom --align right --widthtype request --height $panel \
-    --SetDockType true --SetPartialStrut true --transparent false --tint 0x333333 >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 30 trayer_up || fail "trayer did not start: $(cat "$work/trayer.log")"
-# No window manager publishes the work area.
-xprop -root -f _NET_SUPPORTED 32a -set _NET_SUPPORTED "_NET_WORKAREA"
-xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0, 0, $width, $((height - panel))"
+start_tray "$work/tint2.log"
 reports 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 3; Sam\t[AB]Kira\tNobody\n'
 
 app="$work/app"
@@ -25,13 +19,12 @@ start_lobby "$work/lobby.log"
 (cd "$work" && exec "$app/lookout") >"$work/tray.out" 2>"$work/tray.log" &
 lookout_pid=$!
 pids+=("$lookout_pid")
-docked_icon() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/{p=1; next} p && /"lookout"/{print $1; exit}'; }
-wait_for 30 eval '[ -n "$(docked_icon)" ]' || fail "no icon docked in trayer: $(cat "$work/tray.log")"
-read -r ix iy iw ih < <(window_geometry "$(docked_icon)")
+wait_for 30 eval '[ -n "$(tray_icon)" ]' || fail "no icon docked in tint2: $(cat "$work/tray.log")"
+read -r ix iy iw ih < <(window_geometry "$(tray_icon)")
 wait_for 30 bubble_at $((width - 200)) $((height - panel - 150)) || fail "no bubble right above the panel: $(bubble_where)"
 click() { xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click "$1"; }
 toggles "click 1" bubble_closed bubble_open
-pass "the icon docked in trayer, a notice opened the bubble in the corner of the work area, and clicks on the icon toggle it"
+pass "the icon docked in tint2, a notice opened the bubble in the corner of the work area, and clicks on the icon toggle it"
 
 menu_open() { viewable_window lookout "200x150|762x533|${iw}x$ih\+|\"Lookout 1.2\""; }
 open_menu() {
