@@ -211,24 +211,29 @@ coloured_box() {
 }
 
 # start_game GEOMETRY: a game in front, as players have one: a focused full-screen window (xev's, which logs the keys
-# it gets, in $work/game.log) of the session's window manager; sets game.
+# it gets, in $work/game.log) of the session's window manager; sets game and game_pid. The session's X server is
+# asked through in_session (XWayland's where a compositor runs one); the keys come from the test's screen, the
+# player's keyboard, which reaches the game through the compositor there.
 start_game() {
-    xev -geometry "$1" -name game >"$work/game.log" 2>&1 &
-    pids+=($!)
+    # in_session's command, run by exec: game_pid is xev's own.
+    (exec "${runner[@]}" env "${session_env[@]}" xev -geometry "$1" -name game) >"$work/game.log" 2>&1 &
+    game_pid=$!
+    pids+=("$game_pid")
     wait_for 10 eval '[ -n "$(game_window)" ]' || fail "no game window: $(tail -n 3 "$work/game.log")"
     game=$(game_window)
-    wmctrl -i -r "$game" -b add,fullscreen
-    xdotool windowactivate --sync "$game"
-    wait_for 10 game_in_front || fail "the game is not full-screen and focused: $(xprop -id "$game" _NET_WM_STATE)"
+    in_session wmctrl -i -r "$game" -b add,fullscreen
+    in_session xdotool windowactivate --sync "$game"
+    wait_for 10 game_in_front || fail "the game is not full-screen and focused: $(in_session xprop -id "$game" _NET_WM_STATE)"
 }
-game_window() { xwininfo -root -tree | awk '/"game": \(/ && !n++ { print $1 }'; } # all read: no SIGPIPE
+game_window() { in_session xwininfo -root -tree | awk '/"game": \(/ && !n++ { print $1 }'; } # all read: no SIGPIPE
 game_in_front() {
-    xprop -id "$game" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN &&
-        [ "$(printf '0x%x' "$(xdotool getwindowfocus)")" = "$game" ] && xprop -root _NET_ACTIVE_WINDOW | grep -q "${game#0x}\$"
+    in_session xprop -id "$game" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN &&
+        [ "$(printf '0x%x' "$(in_session xdotool getwindowfocus)")" = "$game" ] &&
+        in_session xprop -root _NET_ACTIVE_WINDOW | grep -q "${game#0x}\$"
 }
 # game_kept_its_place: after a notice the game still has the focus, the active window, its full-screen state, its keys.
 game_kept_its_place() {
-    game_in_front || fail "the notice took the game's place: focus $(xdotool getwindowfocus), $(xprop -root _NET_ACTIVE_WINDOW), $(xprop -id "$game" _NET_WM_STATE)"
+    game_in_front || fail "the notice took the game's place: focus $(in_session xdotool getwindowfocus), $(in_session xprop -root _NET_ACTIVE_WINDOW), $(in_session xprop -id "$game" _NET_WM_STATE)"
     xdotool key x
     wait_for 10 grep -q "KeyPress event" "$work/game.log" || fail "the game no longer gets its keys"
 }
