@@ -113,20 +113,30 @@ strays() {
     return 0
 }
 
-# kwin_windows: "CLASS KIND X Y WIDTH HEIGHT" of each window KWin shows (KIND dock, popup or other; the geometry
-# without KWin's frame), as a script run in KWin prints it into KWin's log: Wayland's windows are KWin's to tell, an
+# kwin_prints JS: what the script JS, run in KWin, prints into KWin's log: Wayland's windows are KWin's to tell, an
 # X client sees XWayland's only.
-kwin_windows() {
+kwin_prints() {
     local n=${EPOCHREALTIME/[.,]/}
-    printf '%s\n' "print('listing $n');" 'for (const w of workspace.windowList()) {' \
-        '    const g = w.clientGeometry, kind = w.dock ? "dock" : w.popupWindow ? "popup" : "other";' \
-        "    print('window', w.resourceClass, kind, g.x, g.y, g.width, g.height);" '}' "print('listed $n');" >"$work/windows.js"
-    gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript "$work/windows.js" "listing-$n" |
+    printf '%s\n' "print('listing $n');" "$1" "print('listed $n');" >"$work/kwin.js"
+    gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript "$work/kwin.js" "listing-$n" |
         grep -o '[0-9]\+' >"$work/script" || return
     gdbus call --session -d org.kde.KWin -o "/Scripting/Script$(cat "$work/script")" -m org.kde.kwin.Script.run >/dev/null &&
         wait_for 5 grep -q "js: listed $n\$" "$work/wm.log"
     gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.unloadScript "listing-$n" >/dev/null
-    sed -n "/js: listing $n\$/,/js: listed $n\$/s/^js: window //p" "$work/wm.log"
+    sed -n "/js: listing $n\$/,/js: listed $n\$/s/^js: //p" "$work/wm.log"
+}
+# kwin_windows: "CLASS KIND X Y WIDTH HEIGHT" of each window KWin shows (KIND dock, popup or other; the geometry
+# without KWin's frame).
+kwin_windows() {
+    kwin_prints 'for (const w of workspace.windowList()) {
+    const g = w.clientGeometry, kind = w.dock ? "dock" : w.popupWindow ? "popup" : "other";
+    print("window", w.resourceClass, kind, g.x, g.y, g.width, g.height);
+}' | sed -n 's/^window //p'
+}
+# kwin_active: "FULLSCREEN CAPTION" of KWin's active window (its title, an X window's WM_NAME), nothing without one.
+kwin_active() {
+    kwin_prints 'const w = workspace.activeWindow;
+if (w) print("active", w.fullScreen, w.caption);' | sed -n 's/^active //p'
 }
 # Where the test looks: the primary monitor (X Y WIDTH HEIGHT), and the strip of the screen's bottom edge whose panel
 # it waits for (X WIDTH BOTTOM): Plasma puts its panel across the bottom of the screen it takes for the primary.
@@ -198,7 +208,14 @@ icon_picture() {
     read -r x y w h < <(icon_box "$work/tray.png") || return
     convert "$work/tray.png" -crop "${w}x$h+$x+$y" +repage "$1"
 }
-icon_differs() { [ "$(compare -metric AE "$work/icon-now.png" "$1" null: 2>&1)" != 0 ]; } # PNG: from the last icon_picture
+# icon_differs PNG: the last icon_picture differs from PNG. compare -metric AE prints the count of differing pixels:
+# "0" in ImageMagick 6 and 7.1.1, "0 (0)" in 7.1.2 (Debian testing), the share of them after it; its first word is
+# the count in each (an error, pictures of two sizes, is a difference).
+icon_differs() {
+    local differ
+    differ=$(compare -metric AE "$work/icon-now.png" "$1" null: 2>&1) || true
+    [ "${differ%% *}" != 0 ]
+}
 icon_shows() { icon_picture "$work/icon-now.png" && ! icon_differs "$1"; } # PNG
 icon_changed() { icon_picture "$work/icon-now.png" && icon_differs "$1"; } # PNG
 icon_settled() { # PNG: the icon drawn alike twice in a row, kept in PNG
@@ -348,16 +365,21 @@ fi
 stop "$lookout_pid" Lookout "$work/lookout-again.log"
 wait_for 10 eval '! item_registered lookout' || fail "the item stayed with the watcher after SIGTERM"
 wait_for 10 eval '! icon_drawn' || fail "the tray still draws the icon after SIGTERM"
-if [ "$session" = x11 ]; then
-    # A game in front, under the session's window manager: Lookout's first notice opens the bubble over it; the
-    # game keeps the focus, the active window, its full-screen state and its keys.
-    start_game ${width}x$height+0+0
-    start_lookout "$work/lookout-game.log"
-    wait_for 20 bubble_open || fail "no bubble over the game: $(tail -n 5 "$work/lookout-game.log")"
-    game_kept_its_place
-    stop "$lookout_pid" Lookout "$work/lookout-game.log"
-    pass "under $wm a notice opened the bubble over a full-screen game, which kept the focus, the active window and its keys"
+# A game in front, under the session's window manager (on Wayland KWin, through XWayland, the keys sent to KWin's
+# window on the screen): Lookout's first notice opens the bubble over it; the game keeps the focus, the active
+# window, its full-screen state and its keys, and on Wayland stays KWin's own active window, full-screen.
+game_active_in_kwin() { [ "$(kwin_active)" = "true game" ]; }
+start_game ${width}x$height+0+0
+[ "$session" = x11 ] || wait_for 10 game_active_in_kwin || fail "KWin's active window (full-screen, title) is $(kwin_active), not the game"
+start_lookout "$work/lookout-game.log"
+wait_for 20 bubble_open || fail "no bubble over the game: $(tail -n 5 "$work/lookout-game.log")"
+game_kept_its_place
+[ "$session" = x11 ] || game_active_in_kwin || fail "after the notice KWin's active window (full-screen, title) is $(kwin_active), not the game"
+stop "$lookout_pid" Lookout "$work/lookout-game.log"
+if [ "$session" = wayland ]; then
+    kill "$game_pid" && wait_for 10 gone "$game_pid" || fail "the game did not end on SIGTERM" # it covers the panel
 fi
+pass "under $wm$([ "$session" = x11 ] || echo ", through XWayland,") a notice opened the bubble over a full-screen game, which kept the focus, the active window and its keys"
 printf 'AUTO_SHOW = FALSE\nSHOW_TIME = -1\n' >"$app/config.cfg"
 
 if [ "$session" = wayland ]; then
