@@ -14,7 +14,7 @@
 # more than a tenth of itself for the rest figure to be at rest: 2000 ms by
 # default.
 #
-# Beside it on the same X server, in the same tray (trayer), runs the
+# Beside it on the same X server, in the same tray (tint2's), runs the
 # smallest Qt tray program (lookout-tray-min: an icon and a menu); its
 # resident memory, read at the same moment, is the yardstick, and the ratio
 # is printed with it.
@@ -69,7 +69,13 @@ for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=":$(head -n1 "$work/display")" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 export XDG_CONFIG_HOME="$work/config"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+# tint2's system tray across the bottom, told there is one desktop as a window
+# manager would tell it (without one it waits 15 s before it shows).
+xprop -root -f _NET_NUMBER_OF_DESKTOPS 32c -set _NET_NUMBER_OF_DESKTOPS 1
+xprop -root -f _NET_CURRENT_DESKTOP 32c -set _NET_CURRENT_DESKTOP 0
+printf '%s\n' 'panel_items = FS' 'panel_position = bottom right horizontal' 'panel_size = 100% 24' \
+    'systray_icon_size = 22' >"$work/tint2rc"
+tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
 tray_pid=$!
 
 # A sound server as on a desktop, with a null sink, so that the notice sounds
