@@ -193,7 +193,16 @@ since_shell_started() { echo "$EPOCHREALTIME $shell_started" | awk '{printf "%.1
 # The tray: the panel's right half, left of the clock and the show-desktop button. Lookout's icon is its only colour,
 # a box no larger than the panel is high (a wallpaper showing before the panel is painted is larger).
 tray_strip() { echo "$((width / 2 - 140))x$panel+$((width / 2))+$panel_top"; }
-icon_box() { coloured_box "$1" | awk -v most=$panel '$3 >= 8 && $4 >= 8 && $3 <= most && $4 <= most' | grep .; } # PNG
+# vivid_box PNG: "X Y WIDTH HEIGHT" of the pixels whose chroma (the spread of their red, green and blue) is a fifth of
+# the scale or more. Not coloured_box's saturation: on Wayland Plasma's panel is translucent, a pale tint of the
+# wallpaper behind it, and a pale tint's saturation is high. Debian testing's blue wallpaper (desktop-base 14) made
+# the panel 211,224,235: 42 % saturated, past coloured_box's 40 %, and all the tray one box; its chroma is 12 %,
+# the icon's outline 25 % and its iris 57 %.
+vivid_box() {
+    convert "$1" -colorspace HCL -channel G -separate +channel -threshold 20% -trim \
+        -format '%w %h %X %Y' info: 2>/dev/null | awk '{ if ($1 > 1 || $2 > 1) print $3 + 0, $4 + 0, $1, $2 }'
+}
+icon_box() { vivid_box "$1" | awk -v most=$panel '$3 >= 8 && $4 >= 8 && $3 <= most && $4 <= most' | grep .; } # PNG
 icon_drawn() { import -window root -crop "$(tray_strip)" "$work/panel-now.png" && icon_box "$work/panel-now.png"; } # prints its box
 click_icon() { # BUTTON
     local x y w h
