@@ -37,7 +37,13 @@ stop_panel() {
 }
 strip="${width}x$panel+0+$((height - panel))"
 panel_picture() { xdotool mousemove 0 0 && import -window root -crop "$strip" +repage "$1"; } # the pointer away
-panel_shows() { panel_picture "$work/panel-now.png" && [ "$(compare -metric AE "$work/panel-now.png" "$1" null: 2>&1)" = 0 ]; }
+# compare -metric AE prints the count of differing pixels: "0" in ImageMagick 6 and 7.1.1, "0 (0)" in 7.1.2
+# (Debian testing), the share of them after it; its first word is the count in each.
+panel_shows() {
+    local differ=
+    panel_picture "$work/panel-now.png" && differ=$(compare -metric AE "$work/panel-now.png" "$1" null: 2>&1)
+    [ "${differ%% *}" = 0 ]
+}
 icon_drawn() { import -window root -crop "$strip" "$work/panel-now.png" && coloured_box "$work/panel-now.png" | grep -q .; }
 click_icon() { # BUTTON
     local x y w h
