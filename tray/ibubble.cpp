@@ -9,6 +9,23 @@
 #include <QScreen>
 #include <QTimer>
 
+namespace {
+
+// A frameless window that stays on top, takes no focus and keeps out of the
+// task bar: a tool tip. Natively on Wayland, Qt 6.8 made a tool tip without a
+// parent an ordinary toplevel window that the compositor places; Qt 6.11
+// makes every tool tip a popup of its parent window, and a tray program has
+// none, so Qt refuses the window and closes it at once. There the bubble is
+// such a toplevel by its own flags: a tool window.
+Qt::WindowFlags bubbleFlags()
+{
+    if (QGuiApplication::platformName().startsWith(u"wayland"))
+        return Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+    return Qt::ToolTip;
+}
+
+} // namespace
+
 iBubble::iBubble(QObject *)
     : QTextEdit(nullptr)
 {
@@ -86,10 +103,9 @@ void iBubble::showMessage(const QString &text)
 {
     clear();
     insertHtml(text);
-    // A frameless window that stays on top and keeps out of the task bar.
     // Setting flags re-creates a shown window, so only when they differ.
-    if (windowFlags() != Qt::ToolTip)
-        setWindowFlags(Qt::ToolTip);
+    if (const Qt::WindowFlags flags = bubbleFlags(); windowFlags() != flags)
+        setWindowFlags(flags);
     // The work area may have changed since the last notice: a panel moved.
     const std::optional<QPoint> device = place();
     show();
