@@ -181,10 +181,13 @@ watcher_property() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher "$1"
 }
-# item_registered [ID]: sets item to the watcher's one item, or its item whose Id is ID, as "service/path" (GNOME's extension writes "service@/path").
+# item_registered [ID]: sets item to the watcher's one item, or its item whose Id is ID, as "service/path". GNOME's
+# extension wrote "service@/path" up to its version 59; version 66 (GNOME 50) gives only the name the item registered
+# with, Qt's bus name, whose item is then at /StatusNotifierItem.
 item_registered() {
     local items
-    items=$(watcher_property RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'" | sed 's|@/|/|') || return
+    items=$(watcher_property RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'" |
+        sed -e 's|@/|/|' -e '\|/|!s|$|/StatusNotifierItem|') || return
     for item in $items; do [ -z "${1:-}" ] || item_property Id | grep -qF "'$1'" && return 0; done
     return 1
 }
