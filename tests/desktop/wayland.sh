@@ -60,8 +60,14 @@ else
         "$work/bus.conf" >"$work/system-bus.conf"
     session_env+=(GSETTINGS_BACKEND=keyfile)
     # GNOME Shell needs a system bus, and would take a seat from the machine's logind: a private bus and no /run/systemd.
+    # And a /tmp/.X11-unix of its own: mutter (48 and 50) starts no XWayland in one that is not everybody's and sticky,
+    # as the one sway's XWayland (wlroots 0.18, 0.20) leaves in a fresh /tmp is; the X clients here reach XWayland
+    # through its abstract socket. Mutter starts XWayland at once here, GNOME 50's too: on demand only where GNOME
+    # Shell runs as a systemd user unit, as in a whole session.
     unshare -m --propagation private sh -c '
-        mount -t tmpfs none /run/systemd && mount -t tmpfs none /run/dbus || exit 1
+        mkdir -m 1777 /tmp/.X11-unix 2>/dev/null
+        mount -t tmpfs none /run/systemd && mount -t tmpfs none /run/dbus &&
+            mount -t tmpfs -o mode=1777 none /tmp/.X11-unix || exit 1
         dbus-daemon --config-file="$1" --nofork --nopidfile & bus=$!
         trap "kill \$shell \$bus 2>/dev/null" TERM INT EXIT
         shift
