@@ -401,12 +401,12 @@ if [ "$session" = wayland ]; then
     wait_for 10 native_open || fail "natively a click opened no bubble: $(kwin_windows)"
     xdotool mousemove 0 0
     sleep 0.5 # let it paint
-    read -r x y w h < <(kwin_windows | awk '$1 == "lookout" { print $3, $4, $5, $6 }') # with the frame's title bar
+    read -r x y w h < <(kwin_windows | awk '$1 == "lookout" { print $3, $4, $5, $6 }') # frameless: a tool window
     import -window root -crop "$((w + 40))x$((h + 65))+$((x - 20))+$((y - 45))" +repage "$artefacts/$name-native.png"
     click_icon 1
     wait_for 10 eval '! native_open' || fail "natively a second click did not close the bubble: $(kwin_windows)"
     stop "$lookout_pid" Lookout "$work/lookout-native.log"
-    pass "natively the icon is drawn and clicks toggle the bubble, a window KWin frames and places itself ($artefacts/$name-native.png)"
+    pass "natively the icon is drawn and clicks toggle the bubble, a frameless tool window KWin places itself ($artefacts/$name-native.png)"
 fi
 
 stop_shell
