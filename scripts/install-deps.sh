@@ -44,9 +44,9 @@ tests=(
     qt6-5compat-dev libbenchmark-dev clang libclang-rt-dev llvm clang-format
     # a desktop's dark theme, as Qt's GTK platform theme hands it on
     qt6-gtk-platformtheme x11-apps
-    # a private session bus, reading a tray item over it, a sound server, measurements
+    # a private session bus, reading a tray item over it, sound servers (PulseAudio, PipeWire), measurements
     dbus dbus-x11 libglib2.0-bin python3 python3-gi gir1.2-glib-2.0
-    pulseaudio pulseaudio-utils sox time
+    pulseaudio pulseaudio-utils pipewire-bin pipewire-pulse wireplumber sox time
     # a loopback of a test's own, in a network namespace
     iproute2
     # panels we did not write: LXQt's under openbox, sway's waybar on Wayland;
