@@ -234,9 +234,29 @@ game_in_front() {
         [ "$(printf '0x%x' "$(in_session xdotool getwindowfocus)")" = "$game" ] &&
         in_session xprop -root _NET_ACTIVE_WINDOW | grep -q "${game#0x}\$"
 }
-# game_kept_its_place: after a notice the game still has the focus, the active window, its full-screen state, its keys.
+# game_kept_its_place [AFTER]: after a notice (or AFTER) the game still has the focus, the active window, its full-screen
+# state, and the key pressed next.
 game_kept_its_place() {
-    game_in_front || fail "the notice took the game's place: focus $(in_session xdotool getwindowfocus), $(in_session xprop -root _NET_ACTIVE_WINDOW), $(in_session xprop -id "$game" _NET_WM_STATE)"
+    local keys
+    game_in_front || fail "${1:-the notice} took the game's place: focus $(in_session xdotool getwindowfocus), $(in_session xprop -root _NET_ACTIVE_WINDOW), $(in_session xprop -id "$game" _NET_WM_STATE)"
+    keys=$(grep -c "KeyPress event" "$work/game.log" || true) # none yet: grep -c says 0 and fails
     xdotool key x
-    wait_for 10 grep -q "KeyPress event" "$work/game.log" || fail "the game no longer gets its keys"
+    wait_for 10 eval '[ "$(grep -c "KeyPress event" "$work/game.log")" -gt "$keys" ]' || fail "after ${1:-the notice} the game no longer gets its keys"
+}
+# copied_from_bubble LINE: a drag along the open bubble's first line selects it, as X's PRIMARY selection then holds;
+# the entry Copy, first in the bubble's context menu, puts the selection on the CLIPBOARD. The bubble takes no focus
+# for either. The pointer's pixels are the session's, as xdotool's are on an X server of the test's own.
+copied_from_bubble() {
+    local x y w h line wanted=$1
+    read -r x y w h < <(bubble_where)
+    line=$((y + h / 14)) # the first line's middle, at any scale
+    xdotool mousemove $((x + 2)) $line mousedown 1 mousemove $((x + w / 2)) $line mousemove $((x + w - 4)) $line mouseup 1
+    wait_for 10 eval '[ "$(in_session xclip -o -selection primary)" = "$wanted" ]' ||
+        fail "a drag along the bubble's first line selected \"$(in_session xclip -o -selection primary 2>&1)\", not \"$1\""
+    xdotool click 3
+    sleep 0.5 # the menu opens
+    xdotool key Down Return
+    wait_for 10 eval '[ "$(in_session xclip -o -selection clipboard)" = "$wanted" ]' ||
+        fail "the bubble's Copy put \"$(in_session xclip -o -selection clipboard 2>&1)\" on the clipboard, not \"$1\""
+    bubble_open || fail "the bubble closed as its text was copied"
 }

@@ -2,7 +2,7 @@
 # usage: lxqt_panel.sh BUILD_DIR ARTEFACT_DIR: Lookout in lxqt-panel under openbox, the panel started before and after it.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-need lxqt-panel openbox Xvfb xdotool xwininfo xprop xsetroot import convert compare dbus-daemon gdbus
+need lxqt-panel openbox Xvfb xdotool xwininfo xprop xsetroot import convert compare dbus-daemon gdbus xclip
 ls /usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so >/dev/null 2>&1 \
     || skip "no Qt GTK platform theme (qt6-gtk-platformtheme; scripts/install-deps.sh tests installs it)"
 width=1024 height=768 panel=32
@@ -195,7 +195,7 @@ stop "$lookout_pid" Lookout "$work/lookout-screens.log"
 
 # Scaled: at 125 % (QT_SCALE_FACTOR), then at 150 % (Xft.dpi) with a game in front: a focused full-screen window on
 # the primary (xev's, which logs the keys it gets). The first notice opens the bubble over it; the game keeps the
-# focus, the active window, its full-screen state and its keys.
+# focus, the active window, its full-screen state and its keys, also while the bubble's text is selected and copied.
 scaled() { # FACTOR SIZE [VAR=VALUE]: Lookout's first notice, its bubble of SIZE at the corner
     bubble_size=$2
     start_short_pause "$app" "$work/lookout-$1.log" 500 "${@:3}"
@@ -208,5 +208,7 @@ start_game 1920x1080+2560+360
 echo 'Xft.dpi: 144' | xrdb -merge
 scaled 1.5 300x225
 game_kept_its_place
+copied_from_bubble "Sam on Arena"
+game_kept_its_place "copying from the bubble"
 stop "$lookout_pid" Lookout "$work/lookout-1.5.log"
-pass "at 125 and 150 % the bubble is 250x188 and 300x225 exactly at the corner above the panel, at 150 % over a full-screen game that kept the focus and its keys"
+pass "at 125 and 150 % the bubble is 250x188 and 300x225 exactly at the corner above the panel, at 150 % over a full-screen game that kept the focus and its keys, also as its text was selected and copied"
