@@ -9,7 +9,7 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 session=$3
-need plasmashell Xvfb xdotool xwininfo xprop xrandr import convert compare dbus-daemon gdbus wmctrl xev
+need plasmashell Xvfb xdotool xwininfo xprop xrandr import convert compare dbus-daemon gdbus wmctrl xev xclip
 if command -v kded6 >/dev/null; then
     plasma=6 kded=kded6
 elif command -v kded5 >/dev/null; then
@@ -384,11 +384,14 @@ start_lookout "$work/lookout-game.log"
 wait_for 20 bubble_open || fail "no bubble over the game: $(tail -n 5 "$work/lookout-game.log")"
 game_kept_its_place
 [ "$session" = x11 ] || game_active_in_kwin || fail "after the notice KWin's active window (full-screen, title) is $(kwin_active), not the game"
+copied_from_bubble "Sam on Arena"
+game_kept_its_place "copying from the bubble"
+[ "$session" = x11 ] || game_active_in_kwin || fail "after copying from the bubble KWin's active window (full-screen, title) is $(kwin_active), not the game"
 stop "$lookout_pid" Lookout "$work/lookout-game.log"
 if [ "$session" = wayland ]; then
     kill "$game_pid" && wait_for 10 gone "$game_pid" || fail "the game did not end on SIGTERM" # it covers the panel
 fi
-pass "under $wm$([ "$session" = x11 ] || echo ", through XWayland,") a notice opened the bubble over a full-screen game, which kept the focus, the active window and its keys"
+pass "under $wm$([ "$session" = x11 ] || echo ", through XWayland,") a notice opened the bubble over a full-screen game, which kept the focus, the active window and its keys, also as the bubble's first line was selected and copied"
 printf 'AUTO_SHOW = FALSE\nSHOW_TIME = -1\n' >"$app/config.cfg"
 
 if [ "$session" = wayland ]; then
