@@ -17,12 +17,13 @@ set -euo pipefail
 
 # Where one name does not serve both releases, the release picks. Debian 13
 # (and anything newer) has Plasma 6, whose StatusNotifierWatcher is kded6's;
-# KWin there is for the Plasma 6 tests, which run it as the window manager.
+# KWin there is for the Plasma 6 tests, which run it as the window manager,
+# and kscreen-doctor changes its outputs through its output management.
 # shellcheck source=/dev/null
 release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 case $release in
 bookworm) plasma=(kded5) ;;
-*) plasma=(kded6 kwin-x11 kwin-wayland) ;;
+*) plasma=(kded6 kwin-x11 kwin-wayland libkscreen-bin) ;;
 esac
 
 build=(

@@ -4,8 +4,9 @@
 # wayland: Plasma 6 under kwin_wayland with two outputs side by side, Lookout through KWin's XWayland (its default on
 # Wayland), then natively. KWin draws each output into a window of its own on Xvfb (its X11 backend), where the
 # pictures are taken and real clicks and keys sent: its virtual backend, without a GPU, offers no screenshot interface
-# on the bus. Both: Lookout started again after the shell, with several monitors; on x11 monitors are then set and
-# taken away while it runs, with xrandr on Xvfb.
+# on the bus. Both: Lookout started again after the shell, with several monitors, which then change while it runs:
+# on x11 monitors set and taken away with xrandr on Xvfb, on wayland KWin's outputs turned off and on and made
+# primary with kscreen-doctor.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 session=$3
@@ -19,7 +20,7 @@ else
 fi
 if [ "$session" = wayland ]; then
     [ $plasma = 6 ] || skip "no kded6: Plasma 5 here, and the Wayland test is Plasma 6's"
-    need kwin_wayland Xwayland
+    need kwin_wayland Xwayland kscreen-doctor
     wm=kwin_wayland
 elif [ $plasma = 6 ]; then
     need kwin_x11 && wm=kwin_x11
@@ -341,9 +342,37 @@ started_again() { # LOG
     start_lookout "$1"
     wait_for 20 above_panel || fail "Lookout started after the shell opened no bubble at the primary's corner ($(corner)), above the panel: $(bubble_where) $(tail -n 5 "$1")"
 }
+# on_primary CHANGE: after CHANGE to the screens, where the test looks is the new primary, and Plasma's panel is up
+# where it now lies.
+on_primary() {
+    read -ra primary < <(primary_monitor) || fail "after $1 no primary monitor: $(in_session xrandr --listmonitors)"
+    if [ $plasma = 6 ]; then panel_at=(${primary[0]} ${primary[2]} $((primary[1] + primary[3]))); fi
+    screen_width=$(in_session xwininfo -root | awk '/Width:/ { print $NF }')
+    wait_for 30 panel_up || fail "after $1 Plasma's panel is not across ${panel_at[*]} (x, width, bottom): $(panels_seen)"
+}
+followed=()
 if [ "$session" = wayland ]; then
     started_again "$work/lookout-again.log"
     pass "Lookout started after the shell, with two outputs: the report opened the bubble at the primary's corner, above the panel, at $(corner | tr ' ' ,)"
+    # Then KWin's outputs changed while Lookout runs, its bubble open, through KWin's output management as Plasma's
+    # display settings change them (kscreen-doctor): the right output made primary; turned off, the bubble on it;
+    # turned on again and made primary; the left made primary again. KWin tells XWayland, whose monitors and work
+    # area Lookout reads, and Plasma 6 puts its panel on the primary. KWin's windows on the screen stay where they
+    # are: the test reads XWayland's coordinates, and clicks nothing until the outputs are as they were. kscreen-doctor
+    # loads its backend itself: the session's bus starts no launcher for it.
+    changes=("output.2.priority.1" "output.2.disable" "output.2.enable output.2.position.$width,0 output.2.priority.1"
+        "output.1.priority.1")
+    primaries=("$width 0 $width $height" "0 0 $width $height" "$width 0 $width $height" "0 0 $width $height")
+    for i in "${!changes[@]}"; do
+        read -ra args <<<"${changes[i]}"
+        in_session KSCREEN_BACKEND_INPROCESS=1 timeout 20 kscreen-doctor "${args[@]}" >>"$work/kscreen.log" 2>&1 || fail "kscreen-doctor ${changes[i]}: $(tail -n 3 "$work/kscreen.log")"
+        wait_for 10 eval '[ "$(primary_monitor)" = "${primaries[i]}" ]' ||
+            fail "after kscreen-doctor ${changes[i]} XWayland's primary is not ${primaries[i]}: $(in_session xrandr --listmonitors)"
+        on_primary "kscreen-doctor ${changes[i]}"
+        wait_for 10 above_panel || fail "after kscreen-doctor ${changes[i]} (the primary ${primary[*]}, the panel ${panel_at[*]} less $panel) the bubble is at $(bubble_where)"
+        followed+=("${changes[i]}: $(corner | tr ' ' ,)")
+    done
+    pass "then KWin's outputs changed with the bubble open: the bubble at each primary's corner above Plasma's panel (the change: the bubble at) $(IFS=';'; echo "${followed[*]}" | sed 's/;/; /g')"
 else
     # Then monitors set and taken away while it runs, its bubble open: Xvfb's RandR monitors as xrandr makes them
     # (one command a layout, the primary starred). The bubble follows to each new primary's bottom right corner,
@@ -358,13 +387,10 @@ else
         "--delmonitor L --delmonitor R --setmonitor L $half+0+0 none --setmonitor *R $half+640+0 screen"
         "--delmonitor L --delmonitor R --setmonitor *S 640/169x600/159+0+0 none --setmonitor R $half+640+0 screen"
         "--delmonitor S --delmonitor R")
-    followed=()
     for layout in "${layouts[@]}"; do
         read -ra args <<<"$layout" # no glob: the star stays
         in_session xrandr "${args[@]}" || fail "xrandr $layout"
-        read -ra primary < <(primary_monitor) || fail "after xrandr $layout no primary monitor: $(in_session xrandr --listmonitors)"
-        if [ $plasma = 6 ]; then panel_at=(${primary[0]} ${primary[2]} $((primary[1] + primary[3]))); fi
-        wait_for 30 panel_up || fail "after xrandr $layout Plasma's panel is not across ${panel_at[*]} (x, width, bottom): $(panels_seen)"
+        on_primary "xrandr $layout"
         [ ${#followed[@]} -gt 0 ] || started_again "$work/lookout-again.log"
         wait_for 10 above_panel || fail "after xrandr $layout (the primary ${primary[*]}, the panel ${panel_at[*]} less $panel) the bubble is at $(bubble_where)"
         followed+=("${primary[2]}x${primary[3]}+${primary[0]}+${primary[1]}: $(corner | tr ' ' ,)")
