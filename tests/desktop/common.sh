@@ -243,18 +243,28 @@ game_kept_its_place() {
     xdotool key x
     wait_for 10 eval '[ "$(grep -c "KeyPress event" "$work/game.log")" -gt "$keys" ]' || fail "after ${1:-the notice} the game no longer gets its keys"
 }
+# lookout_windows: the viewable windows of Lookout's program, whatever their names (a menu has none).
+lookout_windows() {
+    local w
+    for w in $(in_session xwininfo -root -tree | awk '/\("lookout[-a-z.]*" "lookout[-a-z.]*"\)  / { print $1 }'); do
+        is_viewable "$w" && echo "$w"
+    done
+    return 0
+}
 # copied_from_bubble LINE: a drag along the open bubble's first line selects it, as X's PRIMARY selection then holds;
 # the entry Copy, first in the bubble's context menu, puts the selection on the CLIPBOARD. The bubble takes no focus
-# for either. The pointer's pixels are the session's, as xdotool's are on an X server of the test's own.
+# for either. xdotool's pixels on the test's screen are the session's: its own X server, or KWin's windows placed
+# where their outputs lie.
 copied_from_bubble() {
-    local x y w h line wanted=$1
+    local x y w h line windows wanted=$1
     read -r x y w h < <(bubble_where)
     line=$((y + h / 14)) # the first line's middle, at any scale
     xdotool mousemove $((x + 2)) $line mousedown 1 mousemove $((x + w / 2)) $line mousemove $((x + w - 4)) $line mouseup 1
     wait_for 10 eval '[ "$(in_session xclip -o -selection primary)" = "$wanted" ]' ||
         fail "a drag along the bubble's first line selected \"$(in_session xclip -o -selection primary 2>&1)\", not \"$1\""
+    windows=$(lookout_windows)
     xdotool click 3
-    sleep 0.5 # the menu opens
+    wait_for 10 eval '[ "$(lookout_windows)" != "$windows" ]' || fail "a right click on the bubble opened no menu"
     xdotool key Down Return
     wait_for 10 eval '[ "$(in_session xclip -o -selection clipboard)" = "$wanted" ]' ||
         fail "the bubble's Copy put \"$(in_session xclip -o -selection clipboard 2>&1)\" on the clipboard, not \"$1\""
