@@ -84,11 +84,12 @@ in_root() {
         fi
         cp /etc/resolv.conf /etc/hosts "$root/etc/"
         cd "$root"
-        mkdir -p .old
-        pivot_root . .old
+        # The old root put in a folder of this run only: two runs entering the root at once removed one folder twice.
+        old=$(mktemp -d .old.XXXXXX)
+        pivot_root . "$old"
         cd /
-        umount -l /.old
-        rmdir /.old
+        umount -l "/$old"
+        rmdir "/$old"
         exec env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
             ${CI:+CI=$CI} bash -c "$command; status=\$?; wait; exit \$status"
     ' _ "$root" "$here" "$1" "$(git -C "$here" rev-parse --path-format=absolute --git-common-dir)"
