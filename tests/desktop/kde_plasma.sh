@@ -359,9 +359,11 @@ if [ "$session" = wayland ]; then
     # turned on again and made primary; the left made primary again. KWin tells XWayland, whose monitors and work
     # area Lookout reads, and Plasma 6 puts its panel on the primary. KWin's windows on the screen stay where they
     # are: the test reads XWayland's coordinates, and clicks nothing until the outputs are as they were. kscreen-doctor
-    # loads its backend itself: the session's bus starts no launcher for it.
-    changes=("output.2.priority.1" "output.2.disable" "output.2.enable output.2.position.$width,0 output.2.priority.1"
-        "output.1.priority.1")
+    # loads its backend itself: the session's bus starts no launcher for it. The outputs by name, each priority given:
+    # kscreen-doctor's numbers are not the same on Plasma 6.3 and 6.7, and 6.7 starts with no priority on the first.
+    changes=("output.X11-1.priority.1 output.X11-0.priority.2" "output.X11-1.disable"
+        "output.X11-1.enable output.X11-1.position.$width,0 output.X11-1.priority.1 output.X11-0.priority.2"
+        "output.X11-0.priority.1 output.X11-1.priority.2")
     primaries=("$width 0 $width $height" "0 0 $width $height" "$width 0 $width $height" "0 0 $width $height")
     for i in "${!changes[@]}"; do
         read -ra args <<<"${changes[i]}"
