@@ -51,8 +51,9 @@ tests=(
     # a loopback of a test's own, in a network namespace
     iproute2
     # panels we did not write: LXQt's under openbox, sway's waybar on Wayland;
-    # a game's full-screen window in front of them, the clipboard read back
-    lxqt-panel lxqt-themes openbox sway waybar grim xwayland wmctrl xclip
+    # a game's full-screen window in front of them, the clipboard read back, a
+    # settings daemon that changes the scale
+    lxqt-panel lxqt-themes openbox sway waybar grim xwayland wmctrl xclip xsettingsd
     # and GNOME Shell with its AppIndicator extension, run headless
     gnome-shell gnome-shell-extension-appindicator
     # and KDE Plasma's own shell: the desktop shell package brings its panel and

@@ -72,8 +72,35 @@ void iBubble::followScreen(QScreen *screen)
 
 void iBubble::placeIfShown()
 {
-    if (isVisible())
+    if (!isVisible())
+        return;
+    if (rescaled()) {
+        hide();
+        showPlaced();
+    } else {
         place();
+    }
+}
+
+// Qt on X11 neither resizes nor repaints a window whose scale changed after
+// it was made (a desktop's settings daemon telling a new Xft/DPI): its
+// backing store keeps the old size in device pixels, drawn at the old scale,
+// and the rest of the window stays black. Such a window is made anew.
+bool iBubble::rescaled() const
+{
+    return windowHandle() && QGuiApplication::platformName() == u"xcb" && devicePixelRatio() != madeAtScale;
+}
+
+void iBubble::showPlaced()
+{
+    if (rescaled())
+        destroy();
+    const std::optional<QPoint> device = place();
+    show();
+    madeAtScale = devicePixelRatio();
+    // The window Qt made as it showed it, at Qt's own rounding of the position.
+    if (device)
+        screenfacts::moveNatively(*this, *device);
 }
 
 // At the bottom right of the primary monitor's work area, to the device
@@ -107,11 +134,7 @@ void iBubble::showMessage(const QString &text)
     if (const Qt::WindowFlags flags = bubbleFlags(); windowFlags() != flags)
         setWindowFlags(flags);
     // The work area may have changed since the last notice: a panel moved.
-    const std::optional<QPoint> device = place();
-    show();
-    // The window Qt made as it showed it, at Qt's own rounding of the position.
-    if (device)
-        screenfacts::moveNatively(*this, *device);
+    showPlaced();
     emit visibleState(true);
 }
 

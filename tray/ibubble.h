@@ -35,7 +35,11 @@ private:
     // Where it went in device pixels, where the platform lets it be placed so.
     std::optional<QPoint> place();
     void placeIfShown();
+    bool rescaled() const;
+    void showPlaced();
     void followScreen(QScreen *screen);
 
     std::unique_ptr<QAbstractNativeEventFilter> workAreaWatch;
+    // The scale its window was made at.
+    qreal madeAtScale = 0;
 };

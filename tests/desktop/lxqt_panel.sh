@@ -2,7 +2,7 @@
 # usage: lxqt_panel.sh BUILD_DIR ARTEFACT_DIR: Lookout in lxqt-panel under openbox, the panel started before and after it.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-need lxqt-panel openbox Xvfb xdotool xwininfo xprop xsetroot import convert compare dbus-daemon gdbus xclip
+need lxqt-panel openbox Xvfb xdotool xwininfo xprop xsetroot import convert compare dbus-daemon gdbus xclip xsettingsd xrdb
 ls /usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so >/dev/null 2>&1 \
     || skip "no Qt GTK platform theme (qt6-gtk-platformtheme; scripts/install-deps.sh tests installs it)"
 width=1024 height=768 panel=32
@@ -212,3 +212,41 @@ copied_from_bubble "Sam on Arena"
 game_kept_its_place "copying from the bubble"
 stop "$lookout_pid" Lookout "$work/lookout-1.5.log"
 pass "at 125 and 150 % the bubble is 250x188 and 300x225 exactly at the corner above the panel, at 150 % over a full-screen game that kept the focus and its keys, also as its text was selected and copied"
+
+# A scale changed while Lookout runs, as a desktop's settings daemon tells it on X11 (XSETTINGS' Xft/DPI, as GNOME's
+# and Xfce's do; xsettingsd here): 100 %, then 150 % with the bubble open, then 125 % with it closed and opened by
+# the tray's click. Qt on X11 kept the open bubble's window at its old size in device pixels and its old drawing,
+# the rest of it black.
+xrdb -remove
+xsettings() { printf 'Xft/DPI %d\n' $(($1 * 1024)) >"$work/xsettings.conf"; } # DPI
+xsettings 96
+xsettingsd -c "$work/xsettings.conf" >"$work/xsettingsd.log" 2>&1 &
+xsettingsd_pid=$!
+pids+=("$xsettingsd_pid")
+wait_for 10 grep -q "Took ownership of selection _XSETTINGS_S0" "$work/xsettingsd.log" ||
+    fail "xsettingsd did not start: $(cat "$work/xsettingsd.log")"
+# drawn: the open bubble's page white to its bottom right corner, within its frame: drawn at the scale it has.
+page_corner() { convert "$work/rescaled.png" -gravity SouthEast -crop 45%x45%+5+5 +repage -colorspace Gray -format "%[fx:int(100*$1)]" info:; }
+drawn() { import -window "$(bubble_window)" "$work/rescaled.png" && [ "$(page_corner minima)" -ge 90 ]; }
+rescaled() { # DPI SIZE: the scale changed to DPI; the bubble (open) of SIZE at the corner, drawn at that scale
+    bubble_size=$2
+    wait_for 20 in_corner || fail "at Xft/DPI $1 the bubble at $(bubble_where) is not $2 above the panel ($(panel_rect)) at the primary's corner"
+    wait_for 10 drawn || fail "at Xft/DPI $1 the bubble is not drawn whole: its page's corner at $(page_corner mean) % of full lightness, $(page_corner minima) % at its darkest"
+    corner_picture "$artefacts/lxqt-rescaled-$1.png"
+}
+# One report, the same at each poll: no notice after the first (each would place the bubble anew).
+rm -r "$work/reports" && reports 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 1; Sam\n'
+bubble_size=200x150
+start_short_pause "$app" "$work/lookout-rescaled.log" 500
+wait_for 20 in_corner || fail "at Xft/DPI 96 the bubble at $(bubble_where), not at the primary's corner"
+xsettings 144 && kill -HUP "$xsettingsd_pid"
+rescaled 144 300x225
+wait_for 20 item_registered || fail "no item in the panel: $(tail "$work/lookout-rescaled.log")"
+item_call org.kde.StatusNotifierItem.Activate 0 0 >/dev/null
+wait_for 10 bubble_closed || fail "the tray's click did not close the bubble"
+xsettings 120 && kill -HUP "$xsettingsd_pid"
+wait_for 10 eval '[ "$(grep -c "^xsettingsd: Loaded" "$work/xsettingsd.log")" = 3 ]' || fail "xsettingsd did not reload: $(cat "$work/xsettingsd.log")"
+item_call org.kde.StatusNotifierItem.Activate 0 0 >/dev/null
+rescaled 120 250x188
+stop "$lookout_pid" Lookout "$work/lookout-rescaled.log"
+pass "the scale changed while Lookout ran (Xft/DPI 96, 144, 120): the open bubble became 300x225 at the corner above the panel, drawn whole at 150 %; closed at 125 %, the tray's click opened it 250x188 at the corner"
