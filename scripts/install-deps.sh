@@ -5,6 +5,7 @@
 #             a tray, a user's hands and screenshots
 #   tests     everything the Linux tests add (demo's set included)
 #   windows   the Windows cross build, Qt's source for it, and Wine to run it
+#   wine      Wine alone, to run a Windows build made elsewhere
 #   root      what scripts/debian-root.sh needs to make a Debian root
 # for instance: scripts/install-deps.sh tests windows
 # Idempotent: when every package is there it says so and changes nothing; only
@@ -60,11 +61,14 @@ tests=(
     # tray, kded the StatusNotifierWatcher, kactivitymanagerd what plasmashell asks for
     plasma-desktop plasma-workspace kactivitymanagerd "${plasma[@]}"
 )
+wine=(
+    # running and driving the Windows program; Wine's Tahoma, as Windows has it
+    wine wine64 fonts-wine unzip
+)
 windows=(
     # the cross compiler, Qt's source and the tools that build it, the zip
-    g++-mingw-w64-x86-64-posix dpkg-dev xz-utils zip unzip
-    # running and driving the Windows program; Wine's Tahoma, as Windows has it
-    wine wine64 fonts-wine
+    g++-mingw-w64-x86-64-posix dpkg-dev xz-utils zip
+    "${wine[@]}"
 )
 root=(mmdebstrap)
 
@@ -76,9 +80,10 @@ for set in "$@"; do
     demo) packages+=("${demo[@]}") ;;
     tests) packages+=("${tests[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
+    wine) packages+=("${wine[@]}") ;;
     root) packages+=("${root[@]}") ;;
     *)
-        echo "install-deps: no set \"$set\" (build, demo, tests, windows, root)" >&2
+        echo "install-deps: no set \"$set\" (build, demo, tests, windows, wine, root)" >&2
         exit 2
         ;;
     esac
