@@ -82,10 +82,10 @@ void iBubble::placeIfShown()
     }
 }
 
-// Qt on X11 neither resizes nor repaints a window whose scale changed after
-// it was made (a desktop's settings daemon telling a new Xft/DPI): its
-// backing store keeps the old size in device pixels, drawn at the old scale,
-// and the rest of the window stays black. Such a window is made anew.
+// Qt on X11 keeps a shown window's size in device pixels when the scale
+// changes (a desktop's settings daemon telling a new Xft/DPI): the window
+// then shows only part of its page, at the new scale, and setting the same
+// logical size again changes nothing. Such a window is made anew.
 bool iBubble::rescaled() const
 {
     return windowHandle() && QGuiApplication::platformName() == u"xcb" && devicePixelRatio() != madeAtScale;

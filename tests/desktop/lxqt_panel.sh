@@ -215,8 +215,8 @@ pass "at 125 and 150 % the bubble is 250x188 and 300x225 exactly at the corner a
 
 # A scale changed while Lookout runs, as a desktop's settings daemon tells it on X11 (XSETTINGS' Xft/DPI, as GNOME's
 # and Xfce's do; xsettingsd here): 100 %, then 150 % with the bubble open, then 125 % with it closed and opened by
-# the tray's click. Qt on X11 kept the open bubble's window at its old size in device pixels and its old drawing,
-# the rest of it black.
+# the tray's click. Qt on X11 kept the open bubble's window at its old size in device pixels, showing part of its
+# page at the new scale. The page is checked whole: a window made larger behind Qt's back stays black at its edges.
 xrdb -remove
 xsettings() { printf 'Xft/DPI %d\n' $(($1 * 1024)) >"$work/xsettings.conf"; } # DPI
 xsettings 96
