@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # A Debian root of another release, made from Debian's archive and kept in
 # ~/.cache/lookout/debian-<release> (made afresh once it is a week old), and
-# Lookout's Linux suite run in it: what CI uses to test Debian 13 on its
-# Debian 12 machine.
+# Lookout's suite run in it: what CI uses to test Debian 13 on its Debian 12
+# machine.
 #
-#   scripts/debian-root.sh [--release R] suite       every Linux test, as root,
-#                                                    then as an ordinary user
+#   scripts/debian-root.sh [--release R] suite       every test, as root, then
+#                                                    as an ordinary user (the
+#                                                    Windows one with this
+#                                                    checkout's Windows build,
+#                                                    where R has Wine)
 #   scripts/debian-root.sh [--release R] [--user] [--clone NAME] run COMMAND
 #                                                    COMMAND in a fresh clone
 #   scripts/debian-root.sh [--release R] [--user] [--clone NAME] shell
