@@ -135,11 +135,11 @@ suite)
             pulseaudio pipewire wine 2>/dev/null" || true
     }
     started=$SECONDS status=0
-    echo "=== Debian $release, as root: every Linux test of the ci build"
+    echo "=== Debian $release, as root: every test of the ci build"
     as_root "scripts/install-deps.sh tests && $wine && preset=ci && cmake --preset ci && nice cmake --build --preset ci &&
         $every_test" ||
         status=1
-    echo "=== Debian $release, as $user: every Linux test of the default build"
+    echo "=== Debian $release, as $user: every test of the default build"
     as_newcomer "preset=default && cmake --preset default && nice cmake --build --preset default && $every_test" ||
         status=1
     [ $status = 0 ] || versions
