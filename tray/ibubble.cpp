@@ -72,14 +72,8 @@ void iBubble::followScreen(QScreen *screen)
 
 void iBubble::placeIfShown()
 {
-    if (!isVisible())
-        return;
-    if (rescaled()) {
-        hide();
+    if (isVisible())
         showPlaced();
-    } else {
-        place();
-    }
 }
 
 // Qt on X11 keeps a shown window's size in device pixels when the scale
@@ -91,39 +85,33 @@ bool iBubble::rescaled() const
     return windowHandle() && QGuiApplication::platformName() == u"xcb" && devicePixelRatio() != madeAtScale;
 }
 
-void iBubble::showPlaced()
-{
-    if (rescaled())
-        destroy();
-    const std::optional<QPoint> device = place();
-    show();
-    madeAtScale = devicePixelRatio();
-    // The window Qt made as it showed it, at Qt's own rounding of the position.
-    if (device)
-        screenfacts::moveNatively(*this, *device);
-}
-
 // At the bottom right of the primary monitor's work area, to the device
 // pixel where the platform tells its work area in device pixels.
-std::optional<QPoint> iBubble::place()
+void iBubble::showPlaced()
 {
+    if (rescaled()) {
+        hide();
+        destroy();
+    }
     const QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return std::nullopt;
-    const std::optional<QRect> device = screenfacts::primaryWorkArea();
-    if (!device) {
+    const std::optional<QRect> device = screen ? screenfacts::primaryWorkArea() : std::nullopt;
+    std::optional<QPoint> corner;
+    if (device) {
+        const qreal scale = screen->devicePixelRatio();
+        const QRect target = placement::bubbleRect(*device, QSize(width, height), scale);
+        setGeometry(QRect(placement::logicalPosition(target.topLeft(), screen->geometry().topLeft(), scale),
+            QSize(width, height)));
+        corner = target.topLeft();
+    } else if (screen) {
         const QRect area = screen->availableGeometry();
         setGeometry(area.x() + area.width() - width, area.y() + area.height() - height, width, height);
-        return std::nullopt;
     }
-    const qreal scale = screen->devicePixelRatio();
-    const QRect target = placement::bubbleRect(*device, QSize(width, height), scale);
-    setGeometry(QRect(placement::logicalPosition(target.topLeft(), screen->geometry().topLeft(), scale),
-        QSize(width, height)));
-    // Qt's own mapping of that logical position may miss by a pixel.
-    if (isVisible())
-        screenfacts::moveNatively(*this, target.topLeft());
-    return target.topLeft();
+    show();
+    madeAtScale = devicePixelRatio();
+    // Qt's own mapping of that logical position may miss by a pixel, and the
+    // window Qt makes as it shows one has Qt's own rounding of it.
+    if (corner)
+        screenfacts::moveNatively(*this, *corner);
 }
 
 void iBubble::showMessage(const QString &text)

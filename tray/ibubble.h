@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QPoint>
 #include <QTextEdit>
 
 #include <memory>
-#include <optional>
 
 class QAbstractNativeEventFilter;
 class QScreen;
@@ -32,11 +30,9 @@ public slots:
     void hideMessage();
 
 private:
-    // Where it went in device pixels, where the platform lets it be placed so.
-    std::optional<QPoint> place();
+    void showPlaced();
     void placeIfShown();
     bool rescaled() const;
-    void showPlaced();
     void followScreen(QScreen *screen);
 
     std::unique_ptr<QAbstractNativeEventFilter> workAreaWatch;

@@ -225,14 +225,14 @@ xsettingsd_pid=$!
 pids+=("$xsettingsd_pid")
 wait_for 10 grep -q "Took ownership of selection _XSETTINGS_S0" "$work/xsettingsd.log" ||
     fail "xsettingsd did not start: $(cat "$work/xsettingsd.log")"
-# drawn: the open bubble's page white to its bottom right corner, within its frame: drawn at the scale it has.
-page_corner() { convert "$work/rescaled.png" -gravity SouthEast -crop 45%x45%+5+5 +repage -colorspace Gray -format "%[fx:int(100*$1)]" info:; }
-drawn() { import -window "$(bubble_window)" "$work/rescaled.png" && [ "$(page_corner minima)" -ge 90 ]; }
-rescaled() { # DPI SIZE: the scale changed to DPI; the bubble (open) of SIZE at the corner, drawn at that scale
+page_corner() { # the open bubble's page to its bottom right corner, within its frame, as lightness reads it
+    local w=${bubble_size%x*} h=${bubble_size#*x}
+    import -window "$(bubble_window)" "$work/bubble.png" && lightness "$((w / 2 - 5))x$((h / 2 - 5))+$((w / 2))+$((h / 2))" minima
+}
+rescaled() { # DPI SIZE: the scale changed to DPI; the bubble (open) of SIZE at the corner, its page white to it
     bubble_size=$2
     wait_for 20 in_corner || fail "at Xft/DPI $1 the bubble at $(bubble_where) is not $2 above the panel ($(panel_rect)) at the primary's corner"
-    wait_for 10 drawn || fail "at Xft/DPI $1 the bubble is not drawn whole: its page's corner at $(page_corner mean) % of full lightness, $(page_corner minima) % at its darkest"
-    corner_picture "$artefacts/lxqt-rescaled-$1.png"
+    wait_for 10 eval '[ "$(page_corner)" -ge 90 ]' || fail "at Xft/DPI $1 the bubble is not drawn whole: its page's corner at $(page_corner) % at its darkest"
 }
 # One report, the same at each poll: no notice after the first (each would place the bubble anew).
 rm -r "$work/reports" && reports 'SERVER 1; 10.0.0.1:27960 Arena\nCLIENTS 1; Sam\n'
@@ -242,6 +242,7 @@ wait_for 20 in_corner || fail "at Xft/DPI 96 the bubble at $(bubble_where), not 
 xsettings 144 && kill -HUP "$xsettingsd_pid"
 rescaled 144 300x225
 wait_for 20 item_registered || fail "no item in the panel: $(tail "$work/lookout-rescaled.log")"
+xdotool mousemove 0 0 # a bubble under the pointer stays open
 item_call org.kde.StatusNotifierItem.Activate 0 0 >/dev/null
 wait_for 10 bubble_closed || fail "the tray's click did not close the bubble"
 xsettings 120 && kill -HUP "$xsettingsd_pid"
